@@ -1,0 +1,21 @@
+#!/bin/sh
+# Runs one VBScript or JScript test under the build's script host.
+# The script prints one line per failed check and ends with
+# "N passed, M failed"; it passes only when that line is present and M is 0,
+# since the script host exits 0 even when the script itself dies.
+set -eu
+: "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
+export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+script=$1
+shift
+out=$("$TARNWICK_WINE_LOADER" cscript //nologo "$(winepath -w "$script" 2>/dev/null)" "$@" 2>&1) || rc=$? && rc=${rc:-0}
+printf '%s\n' "$out" | tr -d '\r'
+last=$(printf '%s\n' "$out" | tr -d '\r' | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -n 1 || true)
+if [ -z "$last" ]; then
+    echo "no result line: the script stopped early" >&2
+    exit 1
+fi
+case "$last" in
+*" 0 failed") [ "$rc" -eq 0 ] || { echo "script host exit code $rc" >&2; exit 1; } ;;
+*) exit 1 ;;
+esac
