@@ -1,0 +1,91 @@
+// Reboot: asks Windows to restart the machine, enabling the shutdown
+// privilege first on NT-family systems.
+//
+// C++ gives a member function the name of its class only as a constructor,
+// so the class that implements the method Reboot is RebootObject.
+#include "object.h"
+
+namespace tarnwick {
+
+using platform::call;
+using platform::Fn;
+
+class RebootObject final : public Object<RebootObject, _Reboot, kReboot> {
+public:
+    HRESULT STDMETHODCALLTYPE Reboot(SHORT* result) override;
+
+private:
+    static VARIANT_BOOL RestartWindows();
+    static VARIANT_BOOL IsWindowsNT();
+    static LONG GetPlatformId();
+};
+
+const ClassInfo kReboot{&CLSID_Reboot, &IID__Reboot, L"Reboot", L"TarnwickDLL.Reboot", 0,
+                        &RebootObject::create};
+
+namespace {
+
+// TOKEN_PRIVILEGES with room for two entries: 28 bytes.
+struct Privileges {
+    DWORD count;
+    LUID luid;
+    DWORD attributes;
+    BYTE second_entry[12];
+};
+static_assert(sizeof(Privileges) == 28);
+
+constexpr DWORD kTokenAccess = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;  // 0x28
+constexpr UINT kRestart = EWX_REBOOT;                                   // not forced
+
+}  // namespace
+
+HRESULT RebootObject::Reboot(SHORT* result)
+{
+    return method(result, [](SHORT& accepted) {
+        if (RestartWindows() == VARIANT_TRUE)
+            accepted = 1;
+    });
+}
+
+VARIANT_BOOL RebootObject::RestartWindows()
+{
+    bool proceed = false;
+    if (IsWindowsNT() == VARIANT_FALSE) {
+        proceed = true;
+    } else {
+        HANDLE process = call<Fn::GetCurrentProcess>();
+        unique_handle token;
+        if (call<Fn::OpenProcessToken>(process, kTokenAccess, token.put())) {
+            Privileges state{};
+            // A failed lookup leaves the identifier zero; the adjustment goes on.
+            call<Fn::LookupPrivilegeValueA>(nullptr, "SeShutdownPrivilege", &state.luid);
+            state.count = 1;
+            state.attributes = SE_PRIVILEGE_ENABLED;
+            Privileges previous{};
+            DWORD previous_length = 0;
+            proceed = call<Fn::AdjustTokenPrivileges>(
+                          token.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&state),
+                          static_cast<DWORD>(sizeof state),
+                          reinterpret_cast<TOKEN_PRIVILEGES*>(&previous), &previous_length) != 0;
+        }
+    }
+    if (proceed && call<Fn::ExitWindowsEx>(kRestart, 0))
+        return VARIANT_TRUE;
+    return VARIANT_FALSE;
+}
+
+VARIANT_BOOL RebootObject::IsWindowsNT()
+{
+    return static_cast<VARIANT_BOOL>(-((GetPlatformId() >> 1) & 1));
+}
+
+LONG RebootObject::GetPlatformId()
+{
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (call<Fn::GetVersionExA>(&version))
+        return static_cast<LONG>(version.dwPlatformId);
+    return 0;
+}
+
+}  // namespace tarnwick

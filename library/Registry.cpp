@@ -1,0 +1,154 @@
+#include "Registry.h"
+
+#include <cwchar>
+
+#include "text.h"
+
+namespace tarnwick {
+
+using platform::call;
+using platform::Fn;
+
+namespace {
+
+constexpr REGSAM kQueryAccess = KEY_QUERY_VALUE;
+constexpr REGSAM kSetAccess = KEY_SET_VALUE;
+constexpr REGSAM kCreateAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
+constexpr DWORD kBufferSize = 1024;
+
+HKEY root(LONG value) { return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(value)); }
+
+bool equals(BSTR text, const wchar_t* literal) noexcept
+{
+    const size_t n = std::wcslen(literal);
+    return SysStringLen(text) == n && std::wmemcmp(text, literal, n) == 0;
+}
+
+}  // namespace
+
+const ClassInfo kRegistry{&CLSID_Registry, &IID__Registry, L"Registry", L"TarnwickDLL.Registry",
+                          1, &Registry::create};
+
+LONG Registry::RootKeyFromName(BSTR name) noexcept
+{
+    static constexpr struct {
+        const wchar_t* name;
+        ULONG value;
+    } names[] = {
+        {L"HKCR", 0x80000000}, {L"HKEY_CLASSES_ROOT", 0x80000000},
+        {L"HKCU", 0x80000001}, {L"HKEY_CURRENT_USER", 0x80000001},
+        {L"HKLM", 0x80000002}, {L"HKEY_LOCAL_MACHINE", 0x80000002},
+    };
+    for (const auto& n : names) {
+        if (equals(name, n.name))
+            return static_cast<LONG>(n.value);
+    }
+    return 0;
+}
+
+HRESULT Registry::CreateRegKey(LONG RootKey, BSTR strSubKey, LONG* KeyStatus,
+                               VARIANT_BOOL* result)
+{
+    return method(result, [&](VARIANT_BOOL& created) {
+        std::string sub_key = text::to_ansi(strSubKey);
+        char key_class[] = "1";
+        SECURITY_ATTRIBUTES security{};
+        unique_hkey key;
+        // Windows writes the disposition straight into the caller's KeyStatus.
+        if (call<Fn::RegCreateKeyExA>(root(RootKey), sub_key.c_str(), 0, key_class,
+                                      REG_OPTION_NON_VOLATILE, kCreateAccess, &security,
+                                      key.put(), reinterpret_cast<DWORD*>(KeyStatus)) == 0) {
+            created = VARIANT_TRUE;
+            key.close();
+        }
+    }, KeyStatus);
+}
+
+HRESULT Registry::QueryRegValue(LONG RootKey, BSTR strSubKey, BSTR strValueName, BSTR* strData,
+                                VARIANT_BOOL* result)
+{
+    return method(result, [&](VARIANT_BOOL& found) {
+        std::string sub_key = text::to_ansi(strSubKey);
+        unique_hkey key;
+        if (call<Fn::RegOpenKeyExA>(root(RootKey), sub_key.c_str(), 0, kQueryAccess, key.put()) != 0)
+            return;
+        std::string value_name = text::to_ansi(strValueName);
+        BYTE buffer[kBufferSize] = {};
+        DWORD size = kBufferSize;
+        DWORD type;
+        if (call<Fn::RegQueryValueExA>(key.get(), value_name.c_str(), nullptr, &type, buffer,
+                                       &size) == 0) {
+            // At most one terminating NUL is dropped, and only the last byte
+            // counts. No data at all is an existing, empty value.
+            if (size > 0 && buffer[size - 1] == 0)
+                --size;
+            Bstr data = text::from_ansi(reinterpret_cast<const char*>(buffer), size);
+            SysFreeString(*strData);
+            *strData = data.release();
+            found = VARIANT_TRUE;
+        }
+        key.close();
+    }, strData);
+}
+
+HRESULT Registry::SetRegValue(LONG RootKey, BSTR SubKey, BSTR ValueName, BSTR* SettingBuffer,
+                              VARIANT_BOOL* result)
+{
+    return method(result, [&](VARIANT_BOOL& stored) {
+        std::string sub_key = text::to_ansi(SubKey);
+        unique_hkey key;
+        if (call<Fn::RegOpenKeyExA>(root(RootKey), sub_key.c_str(), 0, kSetAccess, key.put()) != 0)
+            return;
+        std::string value_name = text::to_ansi(ValueName);
+        std::string data = text::to_ansi(*SettingBuffer);
+        // The ANSI bytes and their NUL: std::string keeps one after the data.
+        LONG status = call<Fn::RegSetValueExA>(key.get(), value_name.c_str(), 0, REG_SZ,
+                                               reinterpret_cast<const BYTE*>(data.c_str()),
+                                               static_cast<DWORD>(data.size() + 1));
+        // The caller's text becomes what was converted for storage.
+        Bstr converted = text::from_ansi(data);
+        SysFreeString(*SettingBuffer);
+        *SettingBuffer = converted.release();
+        if (status == 0)
+            stored = VARIANT_TRUE;
+        key.close();
+    }, SettingBuffer);
+}
+
+HRESULT Registry::RegReadString(BSTR RootKey, BSTR* strKeyName, BSTR* strValueName, BSTR* result)
+{
+    return method(result, [&](Bstr& value) {
+        Bstr data;
+        VARIANT_BOOL found = VARIANT_FALSE;
+        check(self()->QueryRegValue(RootKeyFromName(RootKey), *strKeyName, *strValueName,
+                                    data.ref(), &found));
+        if (found)
+            value = std::move(data);
+    }, strKeyName, strValueName);
+}
+
+HRESULT Registry::RegWriteString(BSTR RootKey, BSTR strKeyName, BSTR strValueName, BSTR strValue,
+                                 SHORT* result)
+{
+    return method(result, [&](SHORT& written) {
+        Bstr copy = Bstr::copy(strValue);  // takes the write-back, not the caller's text
+        VARIANT_BOOL stored = VARIANT_FALSE;
+        check(self()->SetRegValue(RootKeyFromName(RootKey), strKeyName, strValueName, copy.ref(),
+                                  &stored));
+        if (stored)
+            written = 1;
+    });
+}
+
+HRESULT Registry::RegCreateKey(BSTR* RootKey, BSTR* strKeyName, SHORT* result)
+{
+    return method(result, [&](SHORT& outcome) {
+        LONG status = 0;
+        VARIANT_BOOL created = VARIANT_FALSE;
+        check(self()->CreateRegKey(RootKeyFromName(*RootKey), *strKeyName, &status, &created));
+        if (created && (status == REG_CREATED_NEW_KEY || status == REG_OPENED_EXISTING_KEY))
+            outcome = static_cast<SHORT>(status);
+    }, RootKey, strKeyName);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,46 @@
+#include "errors.h"
+
+#include <oleauto.h>
+
+#include "handles.h"
+
+namespace tarnwick {
+
+namespace {
+
+const wchar_t* description_of(long number)
+{
+    switch (number) {
+    case kInvalidArgument: return L"Invalid procedure call or argument";
+    case kOverflow: return L"Overflow";
+    case kOutOfMemory: return L"Out of memory";
+    case kLoadFailed: return L"Error in loading the library";
+    case kFileNotFound: return L"File not found";
+    case kEntryNotFound: return L"Entry point not found";
+    default: return L"Run-time error";
+    }
+}
+
+}  // namespace
+
+void raise(long number)
+{
+    throw Failure{status_of(number), number};
+}
+
+HRESULT report(const Failure& failure, const wchar_t* source, REFIID iid) noexcept
+{
+    if (failure.number == 0)
+        return failure.status;
+    ComPtr<ICreateErrorInfo> create;
+    if (SUCCEEDED(CreateErrorInfo(create.put()))) {
+        create->SetGUID(iid);
+        create->SetSource(const_cast<LPOLESTR>(source));
+        create->SetDescription(const_cast<LPOLESTR>(description_of(failure.number)));
+        if (auto info = create.as<IErrorInfo>())
+            SetErrorInfo(0, info.get());
+    }
+    return failure.status;
+}
+
+}  // namespace tarnwick

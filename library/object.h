@@ -1,0 +1,206 @@
+// The component frame every class is built on: IUnknown, IDispatch over the
+// type library, ISupportErrorInfo, creation through the class factory, and
+// the method-call convention that every public method follows.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <concepts>
+#include <new>
+#include <type_traits>
+
+// The class method RegCreateKey is no alias of the Windows function.
+#undef RegCreateKey
+#include "Tarnwick.h"
+#include "errors.h"
+#include "handles.h"
+
+namespace tarnwick {
+
+// What the frame knows of one creatable class.
+struct ClassInfo {
+    const CLSID* clsid;
+    const IID* iid;            // the default dual interface
+    const wchar_t* name;       // class name, "Registry"
+    const wchar_t* progid;     // "TarnwickDLL.Registry"; also the error source
+    unsigned index;            // slot in the per-process type cache
+    HRESULT (*create)(REFIID, void**);
+};
+
+// The classes the library serves, in registration order.
+extern const ClassInfo kWindowsInfo, kTime, kRegistry, kReboot;
+inline const ClassInfo* const kClasses[] = {&kWindowsInfo, &kTime, &kRegistry, &kReboot};
+constexpr unsigned kClassCount = 4;
+
+namespace module {
+HMODULE handle() noexcept;
+// The count behind DllCanUnloadNow: live objects, factory references, locks.
+void lock() noexcept;
+void unlock() noexcept;
+}  // namespace module
+
+namespace dispatch {
+HRESULT type_info(const ClassInfo& info, ITypeInfo** out) noexcept;
+HRESULT ids_of_names(const ClassInfo& info, REFIID riid, LPOLESTR* names, UINT count,
+                     DISPID* ids) noexcept;
+HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, WORD flags,
+               DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep, UINT* arg_err) noexcept;
+}  // namespace dispatch
+
+// Ends a method that a run-time error stopped: call only from a catch block.
+HRESULT failed(const ClassInfo& info) noexcept;
+
+// The local that a method builds its result in: strings are owned until they
+// are handed over, every other result is the plain value.
+template <class T> struct ResultSlot {
+    using type = T;
+    static void store(T* slot, T& value) noexcept { *slot = value; }
+};
+template <> struct ResultSlot<BSTR> {
+    using type = Bstr;
+    static void store(BSTR* slot, Bstr& value) noexcept { *slot = value.release(); }
+};
+
+template <class Derived, class Interface, const ClassInfo& Info>
+class Object : public Interface, public ISupportErrorInfo {
+public:
+    // A new object with one reference, owned by the caller.
+    static ComPtr<Interface> make()
+    {
+        auto* object = new (std::nothrow) Derived;
+        if (!object)
+            raise(kOutOfMemory);
+        return ComPtr<Interface>(static_cast<Interface*>(object));
+    }
+
+    // Class-factory creation through the requested interface.
+    static HRESULT create(REFIID riid, void** out) noexcept
+    {
+        auto* object = new (std::nothrow) Derived;
+        if (!object)
+            return E_OUTOFMEMORY;
+        HRESULT hr = object->QueryInterface(riid, out);
+        object->Release();
+        return hr;
+    }
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == *Info.iid) {
+            *out = static_cast<Interface*>(this);
+        } else if (riid == IID_ISupportErrorInfo) {
+            *out = static_cast<ISupportErrorInfo*>(this);
+        } else {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG n = InterlockedDecrement(&refs_);
+        if (n == 0)
+            delete static_cast<Derived*>(this);
+        return n;
+    }
+
+    // IDispatch, driven by the type library
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+    {
+        if (!count)
+            return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        return index == 0 ? dispatch::type_info(Info, out) : DISP_E_BADINDEX;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override
+    {
+        return dispatch::ids_of_names(Info, riid, names, count, ids);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* excep, UINT* arg_err) override
+    {
+        return dispatch::invoke(static_cast<Interface*>(this), Info, id, riid, flags, params,
+                                result, excep, arg_err);
+    }
+
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override
+    {
+        return riid == *Info.iid ? S_OK : S_FALSE;
+    }
+
+protected:
+    Object() noexcept { module::lock(); }
+    ~Object() { module::unlock(); }
+
+    // This object seen through its own interface, for calls between its methods.
+    Interface* self() noexcept { return static_cast<Interface*>(this); }
+
+    // The method-call convention. Holds a reference on the object for the
+    // call, refuses null pointers, starts the result at null, 0 or False,
+    // runs the body, and hands over the result. A run-time error raised in
+    // the body ends the call: a text result is dropped, a number keeps the
+    // value set so far, and the failing status is returned with error
+    // information. Nothing the body already did is rolled back.
+    template <class T, class Body, class... Refs>
+        requires std::invocable<Body&, typename ResultSlot<T>::type&>
+    HRESULT method(T* result, Body&& body, Refs*... refs) noexcept
+    {
+        if (!result || ((refs == nullptr) || ...))
+            return E_POINTER;
+        Hold hold(this);
+        if constexpr (std::is_same_v<T, BSTR>)
+            *result = nullptr;
+        typename ResultSlot<T>::type value{};
+        try {
+            body(value);
+        } catch (...) {
+            if constexpr (!std::is_same_v<T, BSTR>)
+                *result = value;
+            return failed(Info);
+        }
+        ResultSlot<T>::store(result, value);
+        return S_OK;
+    }
+
+    // The same for a method without a result.
+    template <class Body, class... Refs>
+        requires std::invocable<Body&>
+    HRESULT method(Body&& body, Refs*... refs) noexcept
+    {
+        if (((refs == nullptr) || ...))
+            return E_POINTER;
+        Hold hold(this);
+        try {
+            body();
+        } catch (...) {
+            return failed(Info);
+        }
+        return S_OK;
+    }
+
+private:
+    struct Hold {
+        explicit Hold(Object* o) noexcept : object(o) { object->AddRef(); }
+        ~Hold() { object->Release(); }
+        Object* object;
+    };
+
+    LONG refs_ = 1;
+};
+
+}  // namespace tarnwick

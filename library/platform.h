@@ -1,0 +1,76 @@
+// The declared platform functions: every Windows function that the classes
+// and the registration call is bound here, by library name and function
+// name, on its first call, into one table for the whole process.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <atomic>
+
+namespace tarnwick::platform {
+
+// X(library name as declared, function)
+#define TARNWICK_DECLARED_FUNCTIONS(X)                 \
+    X("kernel32", GetSystemTime)                       \
+    X("kernel32", GetLocalTime)                        \
+    X("kernel32", GetVersionExA)                       \
+    X("kernel32", GetCurrentProcess)                   \
+    X("kernel32", CloseHandle)                         \
+    X("advapi32.dll", RegOpenKeyExA)                   \
+    X("advapi32.dll", RegCreateKeyExA)                 \
+    X("advapi32.dll", RegQueryValueExA)                \
+    X("advapi32.dll", RegSetValueExA)                  \
+    X("advapi32.dll", RegCloseKey)                     \
+    X("advapi32.dll", OpenProcessToken)                \
+    X("advapi32.dll", LookupPrivilegeValueA)           \
+    X("advapi32.dll", AdjustTokenPrivileges)           \
+    X("user32", ExitWindowsEx)                         \
+    X("advapi32.dll", RegCreateKeyExW)                 \
+    X("advapi32.dll", RegSetValueExW)                  \
+    X("advapi32.dll", RegDeleteTreeW)                  \
+    X("oleaut32", RegisterTypeLib)                     \
+    X("oleaut32", UnRegisterTypeLib)
+
+enum class Fn : unsigned {
+#define TARNWICK_ENUM(library, name) name,
+    TARNWICK_DECLARED_FUNCTIONS(TARNWICK_ENUM)
+#undef TARNWICK_ENUM
+        Count
+};
+
+template <Fn> struct Signature;
+#define TARNWICK_SIGNATURE(library, name) \
+    template <> struct Signature<Fn::name> { using type = decltype(&::name); };
+TARNWICK_DECLARED_FUNCTIONS(TARNWICK_SIGNATURE)
+#undef TARNWICK_SIGNATURE
+
+extern std::atomic<void*> bound[static_cast<unsigned>(Fn::Count)];
+
+// Binds the function now: raises run-time error 53 when its library is not
+// found, 48 when it is found but cannot be loaded, 453 when it lacks the
+// function.
+void* bind(Fn f);
+
+// Binds without raising; null when the function cannot be bound.
+void* try_bind(Fn f) noexcept;
+
+// Calls a declared function, binding it first if this is its first call.
+template <Fn F, class... Args>
+inline auto call(Args... args)
+{
+    void* p = bound[static_cast<unsigned>(F)].load(std::memory_order_acquire);
+    if (!p)
+        p = bind(F);
+    return reinterpret_cast<typename Signature<F>::type>(p)(args...);
+}
+
+// Closes a registry key without raising, for clean-up paths.
+void close_key(HKEY key) noexcept;
+
+// The one seam for tests: point a declared function at another library and
+// export name, or at a stand-in; see seam.cpp.
+HRESULT substitute(const char* function, const char* library, const char* export_name,
+                   void* replacement) noexcept;
+
+}  // namespace tarnwick::platform

@@ -1,0 +1,14 @@
+// The binding seam, exported only by the test build of the library.
+//
+// TarnwickBind(function, library, export_name, replacement) finds the
+// declared function by its declared name and, where given, points it at
+// another library or export name (so the next call binds, or fails to bind,
+// from there) and installs a stand-in to call instead (null: bind by name on
+// the next call). Returns E_INVALIDARG for a name that is not declared.
+#include "platform.h"
+
+extern "C" HRESULT WINAPI TarnwickBind(const char* function, const char* library,
+                                       const char* export_name, void* replacement)
+{
+    return tarnwick::platform::substitute(function, library, export_name, replacement);
+}
