@@ -1,0 +1,87 @@
+// modRegister: the whole of Pelmora.exe.
+//
+// Registers Tarnwick.dll (or, with "-U" anywhere in the arguments, unregisters
+// it) by calling the library's own self-registration export. The program has
+// no window of its own; it only speaks up, through a message box, when the
+// library cannot be bound or its export reports a failure.
+
+#include <windows.h>
+
+namespace {
+
+constexpr wchar_t kTitle[] = L"Tarnwick Register Application";
+constexpr wchar_t kLibraryName[] = L"Tarnwick.dll";
+constexpr wchar_t kSwitch[] = L"-U";
+constexpr char kRegisterExport[] = "DllRegisterServer";
+constexpr char kUnregisterExport[] = "DllUnregisterServer";
+constexpr wchar_t kCallFailed[] = L"Error calling function in Tarnwick.dll.";
+constexpr wchar_t kCannotBind[] = L"Can't find Tarnwick.dll";
+
+// Exclamation icon and a single OK button.
+constexpr UINT kBoxStyle = MB_ICONEXCLAMATION | MB_OK;
+static_assert(kBoxStyle == 48);
+
+// Both self-registration exports share this shape.
+using RegistrationFunction = HRESULT(STDAPICALLTYPE*)();
+
+// The argument text: the command line with the program's own name taken off,
+// skipped the way the platform splits off the first argument. A quoted name
+// runs to the next quote; an unquoted one to the first blank.
+const wchar_t* ArgumentText(const wchar_t* commandLine) {
+  const wchar_t* p = commandLine;
+  if (*p == L'"') {
+    ++p;
+    while (*p != L'\0' && *p != L'"') ++p;
+    if (*p == L'"') ++p;
+  } else {
+    while (*p != L'\0' && *p != L' ' && *p != L'\t') ++p;
+  }
+  while (*p == L' ' || *p == L'\t') ++p;
+  return p;
+}
+
+// Exact, case-sensitive search for the switch anywhere in the text, also
+// inside a longer word.
+bool HasSwitch(const wchar_t* text) {
+  for (const wchar_t* p = text; *p != L'\0'; ++p) {
+    if (p[0] == kSwitch[0] && p[1] == kSwitch[1]) return true;
+  }
+  return false;
+}
+
+void ShowMessage(const wchar_t* text) {
+  // Modal, no owner; which button closed it does not matter.
+  MessageBoxW(nullptr, text, kTitle, kBoxStyle);
+}
+
+// Binds the export by library and function name at the moment of the call.
+// Returns nullptr when either cannot be bound. The library handle is
+// deliberately dropped: the library stays loaded until the process ends,
+// so nothing here ever frees it.
+RegistrationFunction BindExport(const char* exportName) {
+  HMODULE library = LoadLibraryW(kLibraryName);
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<RegistrationFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, exportName)));
+}
+
+}  // namespace
+
+// Start-up procedure: one call of one export, at most one message box.
+void Main() {
+  const bool unregister = HasSwitch(ArgumentText(GetCommandLineW()));
+  const RegistrationFunction call =
+      BindExport(unregister ? kUnregisterExport : kRegisterExport);
+  if (call == nullptr) {
+    ShowMessage(kCannotBind);
+    return;
+  }
+  if (call() != 0) ShowMessage(kCallFailed);
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  Main();
+  // The tool has no exit code of its own: a plain, successful end on
+  // every path.
+  return 0;
+}

@@ -1,0 +1,25 @@
+#!/bin/sh
+# Builds the library and the registration tool, registers the library in a
+# private Wine prefix with Pelmora.exe, and runs the sample script against
+# every class. Pass x86_64 to run the 64-bit build instead.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+target=${1:-i686}
+"$root/tools/setup.sh"
+build="$root/build-$target"
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target.cmake" >/dev/null
+cmake --build "$build" -j "$(nproc)" --target Tarnwick Pelmora
+loader=/usr/lib/wine/wine
+[ "$target" = x86_64 ] && loader=/usr/lib/wine/wine64
+prefix="$build/demo-prefix"
+echo "== creating a private Wine prefix in $prefix"
+"$root/tools/wine-prefix.sh" create "$prefix"
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+install="$prefix/drive_c/Tarnwick"
+mkdir -p "$install"
+cp "$build/library/Tarnwick.dll" "$build/regtool/Pelmora.exe" "$root/examples/demo.vbs" "$install/"
+echo "== registering: C:\\Tarnwick\\Pelmora.exe"
+"$loader" 'C:\Tarnwick\Pelmora.exe'
+echo "== running: cscript C:\\Tarnwick\\demo.vbs"
+"$loader" cscript //nologo 'C:\Tarnwick\demo.vbs' | tr -d '\r'
+wineserver -k 2>/dev/null || true

@@ -1,0 +1,18 @@
+#!/bin/sh
+# Builds both targets and runs every test under Wine.
+#   tools/test.sh            both targets
+#   tools/test.sh i686       one target
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/setup.sh"
+targets=${*:-"i686 x86_64"}
+status=0
+for t in $targets; do
+    build="$root/build-$t"
+    echo "== $t: build"
+    cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" >/dev/null
+    cmake --build "$build" -j "$(nproc)"
+    echo "== $t: test"
+    (cd "$build" && ctest --output-on-failure -j 2 --timeout 300) || status=1
+done
+exit $status
