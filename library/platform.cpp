@@ -116,4 +116,15 @@ HRESULT substitute(const char* function, const char* library, const char* export
     return E_INVALIDARG;
 }
 
+void* bound_address(const char* function) noexcept
+{
+    if (!function)
+        return nullptr;
+    for (unsigned i = 0; i < kCount; ++i) {
+        if (std::strcmp(names[i], function) == 0)
+            return try_bind(static_cast<Fn>(i));
+    }
+    return nullptr;
+}
+
 }  // namespace tarnwick::platform

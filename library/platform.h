@@ -73,4 +73,9 @@ void close_key(HKEY key) noexcept;
 HRESULT substitute(const char* function, const char* library, const char* export_name,
                    void* replacement) noexcept;
 
+// The seam's query: binds the declared function of that name (without
+// raising) and gives the address it is bound to; null when the name is not
+// declared or the function cannot be bound.
+void* bound_address(const char* function) noexcept;
+
 }  // namespace tarnwick::platform
