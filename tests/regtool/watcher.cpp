@@ -10,6 +10,8 @@
 //   box caption="..." text="..." icon=NAME buttons=ID:"TEXT",...
 //   window class="..." caption="..."
 //   exit CODE                 the program ended; CODE is its exit code
+//   output TEXT               a line that the program wrote to its standard
+//                             output or error
 //   timeout                   it was still running after MS milliseconds
 // Exit status: 0 when the program ended in time, 1 on a timeout, 2 when it
 // could not be started.
@@ -58,56 +60,33 @@ std::wstring TextOf(HWND window) {
   return std::wstring(text, copied);
 }
 
-// Pixels of an icon's colour image and mask, for comparing two icons.
-std::vector<BYTE> IconBits(HICON icon) {
-  ICONINFO info{};
-  if (icon == nullptr || !GetIconInfo(icon, &info)) return {};
-  std::vector<BYTE> bits;
-  HDC dc = GetDC(nullptr);
-  for (HBITMAP bitmap : {info.hbmColor, info.hbmMask}) {
-    if (bitmap == nullptr) continue;
-    BITMAPINFO format{};
-    format.bmiHeader.biSize = sizeof(format.bmiHeader);
-    if (!GetDIBits(dc, bitmap, 0, 0, nullptr, &format, DIB_RGB_COLORS)) continue;
-    const LONG width = format.bmiHeader.biWidth;
-    const LONG height = format.bmiHeader.biHeight < 0 ? -format.bmiHeader.biHeight
-                                                      : format.bmiHeader.biHeight;
-    format.bmiHeader.biBitCount = 32;
-    format.bmiHeader.biCompression = BI_RGB;
-    format.bmiHeader.biHeight = height;
-    std::vector<BYTE> part(static_cast<size_t>(width) * height * 4);
-    if (GetDIBits(dc, bitmap, 0, static_cast<UINT>(height), part.data(), &format,
-                  DIB_RGB_COLORS)) {
-      bits.insert(bits.end(), part.begin(), part.end());
-    }
-  }
-  ReleaseDC(nullptr, dc);
-  if (info.hbmColor) DeleteObject(info.hbmColor);
-  if (info.hbmMask) DeleteObject(info.hbmMask);
-  return bits;
-}
-
-// Names the box's icon by comparing its pixels with the system's standard
-// message-box icons: "none" without an icon control, "unreadable" when the
-// icon's pixels cannot be read from this process, "other" when they match
-// none of them.
+// Names the box's icon. Another process cannot read an icon's pixels, so
+// the icon probe (a hook procedure in regtool_iconprobe.dll, next to this
+// program) is hooked into the box's thread, compares the icon there with the
+// system's standard ones and leaves its answer on the control. "none": no
+// icon control; "unreadable": the probe gave no answer.
 std::wstring NameIcon(HWND iconControl) {
   if (iconControl == nullptr) return L"none";
-  DWORD_PTR handle = 0;
-  SendMessageTimeoutW(iconControl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &handle);
-  const std::vector<BYTE> seen = IconBits(reinterpret_cast<HICON>(handle));
-  if (seen.empty()) return L"unreadable";
-  const struct {
-    const wchar_t* id;
-    const wchar_t* name;
-  } standard[] = {{IDI_EXCLAMATION, L"exclamation"},
-                  {IDI_HAND, L"hand"},
-                  {IDI_QUESTION, L"question"},
-                  {IDI_ASTERISK, L"asterisk"}};
-  for (const auto& s : standard) {
-    if (IconBits(LoadIconW(nullptr, s.id)) == seen) return s.name;
-  }
-  return L"other";
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring probePath = path;
+  probePath.erase(probePath.find_last_of(L'\\') + 1);
+  probePath += L"regtool_iconprobe.dll";
+  HMODULE probe = LoadLibraryW(probePath.c_str());
+  const auto proc = reinterpret_cast<HOOKPROC>(
+      reinterpret_cast<void*>(GetProcAddress(probe, "ProbeIcon")));
+  if (probe == nullptr || proc == nullptr) return L"unreadable";
+  const DWORD thread = GetWindowThreadProcessId(iconControl, nullptr);
+  HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, proc, probe, thread);
+  if (hook == nullptr) return L"unreadable";
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(iconControl, RegisterWindowMessageW(L"TarnwickIconProbe"), 0, 0,
+                      SMTO_ABORTIFHUNG, 5000, &ignored);
+  UnhookWindowsHookEx(hook);
+  const auto answer = reinterpret_cast<INT_PTR>(GetPropW(iconControl, L"TarnwickIconProbe"));
+  const wchar_t* names[] = {L"unreadable", L"exclamation", L"hand", L"question",
+                            L"asterisk", L"other", L"none"};
+  return answer >= 0 && answer <= 6 ? names[answer] : L"unreadable";
 }
 
 struct BoxParts {
@@ -212,15 +191,26 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring commandLine = quoted ? L"\"" + program + L"\"" : program;
   if (i + 1 < argc && argv[i + 1][0] != L'\0') commandLine += L" " + std::wstring(argv[i + 1]);
 
+  // The program's standard output and error go into a pipe, so that
+  // anything it writes shows up in the report.
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  HANDLE outputRead = nullptr;
+  HANDLE outputWrite = nullptr;
+  if (!CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) return 2;
+  SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = outputWrite;
+  startup.hStdError = outputWrite;
   PROCESS_INFORMATION child{};
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                       cwd, &startup, &child)) {
     fwprintf(stderr, L"cannot start %ls: error %lu\n", program.c_str(), GetLastError());
     return 2;
   }
   CloseHandle(child.hThread);
+  CloseHandle(outputWrite);
 
   std::vector<HWND> seen;
   Scan scan{child.dwProcessId, &seen};
@@ -233,6 +223,20 @@ int wmain(int argc, wchar_t** argv) {
       TerminateProcess(child.hProcess, 1);
       return 1;
     }
+  }
+  std::string output;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(outputRead, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+    output.append(buffer, got);
+  }
+  for (size_t start = 0; start < output.size();) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::wstring line(output.begin() + static_cast<std::ptrdiff_t>(start),
+                      output.begin() + static_cast<std::ptrdiff_t>(end));
+    Say(L"output " + line);
+    start = end + 1;
   }
   DWORD code = 0;
   GetExitCodeProcess(child.hProcess, &code);
