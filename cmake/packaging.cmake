@@ -1,0 +1,152 @@
+# Install rules, the ZIP package (CPack) and the Windows Installer package
+# (wixl) of one target.
+#
+#   cmake --install <build> --prefix <dir>   the SDK layout below
+#   cpack --config <build>/CPackConfig.cmake Tarnwick-<version>-win32.zip / -win64.zip
+#   cmake --build <build> --target msi       Tarnwick-<version>-win32.msi / -win64.msi
+#
+# Layout:
+#   bin/       Tarnwick.dll, Pelmora.exe
+#   include/   Tarnwick.idl, Tarnwick.h and Tarnwick_i.c (generated from the IDL)
+#   examples/  VBScript, JScript and C++ samples
+#   docs/      reference.md, README.md
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TARNWICK_PLATFORM win64)
+  set(TARNWICK_MSI_ARCH x64)
+  set(TARNWICK_WIN64 yes)
+else()
+  set(TARNWICK_PLATFORM win32)
+  set(TARNWICK_MSI_ARCH x86)
+  set(TARNWICK_WIN64 no)
+endif()
+set(TARNWICK_PACKAGE_NAME Tarnwick-${PROJECT_VERSION}-${TARNWICK_PLATFORM})
+set(TARNWICK_GENERATED_DIR ${CMAKE_BINARY_DIR}/library/generated)
+
+# --- install rules -----------------------------------------------------------
+
+install(TARGETS Tarnwick RUNTIME DESTINATION bin
+  ARCHIVE DESTINATION lib COMPONENT importlib EXCLUDE_FROM_ALL)
+if(TARGET Pelmora)
+  install(TARGETS Pelmora RUNTIME DESTINATION bin)
+endif()
+install(FILES
+  ${CMAKE_SOURCE_DIR}/library/Tarnwick.idl
+  ${TARNWICK_GENERATED_DIR}/Tarnwick.h
+  ${TARNWICK_GENERATED_DIR}/Tarnwick_i.c
+  DESTINATION include)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION examples
+  FILES_MATCHING PATTERN "*.vbs" PATTERN "*.js" PATTERN "*.cpp" PATTERN "*.md")
+install(FILES ${CMAKE_SOURCE_DIR}/docs/reference.md ${CMAKE_SOURCE_DIR}/README.md
+  DESTINATION docs)
+
+# --- ZIP package -------------------------------------------------------------
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Tarnwick)
+set(CPACK_PACKAGE_VENDOR Tarnwick)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME ${TARNWICK_PACKAGE_NAME})
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_SOURCE_GENERATOR "")
+# Same files give the same archive: every staged file and folder gets one
+# fixed time and mode before it is packed.
+set(TARNWICK_SOURCE_DATE_EPOCH 946684800)  # 2000-01-01 00:00:00 UTC
+configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging-normalise.cmake.in
+  ${CMAKE_BINARY_DIR}/packaging-normalise.cmake @ONLY)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/packaging-normalise.cmake)
+include(CPack)
+
+# --- Windows Installer package -----------------------------------------------
+
+# Every identifier comes from the IDL, so the installer and the library
+# cannot name different classes.
+file(READ ${CMAKE_SOURCE_DIR}/library/Tarnwick.idl tarnwick_idl_text)
+# Square brackets would keep a CMake list from splitting: drop them first.
+string(REGEX REPLACE "[][]" " " tarnwick_idl_text "${tarnwick_idl_text}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/library/Tarnwick.idl)
+string(REGEX MATCHALL
+  "uuid\\(([0-9A-Fa-f-]+)\\)[^{;]*(library|interface|coclass)[ \t\r\n]+[A-Za-z_]+"
+  tarnwick_idl_types "${tarnwick_idl_text}")
+set(TARNWICK_WIXL_DEFINES)
+foreach(entry IN LISTS tarnwick_idl_types)
+  string(REGEX MATCH "uuid\\(([0-9A-Fa-f-]+)\\)" _ "${entry}")
+  string(TOUPPER "{${CMAKE_MATCH_1}}" guid)
+  string(REGEX MATCH "(library|interface|coclass)[ \t\r\n]+([A-Za-z_]+)$" _ "${entry}")
+  set(kind ${CMAKE_MATCH_1})
+  set(name ${CMAKE_MATCH_2})
+  if(kind STREQUAL "library")
+    list(APPEND TARNWICK_WIXL_DEFINES -D LibId=${guid})
+  elseif(kind STREQUAL "interface")
+    string(SUBSTRING ${name} 1 -1 class)
+    list(APPEND TARNWICK_WIXL_DEFINES -D Iid_${class}=${guid})
+  else()
+    list(APPEND TARNWICK_WIXL_DEFINES -D Clsid_${name}=${guid})
+  endif()
+endforeach()
+list(LENGTH TARNWICK_WIXL_DEFINES n)
+if(NOT n EQUAL 18)  # nine identifiers, two words each
+  message(FATAL_ERROR "packaging: expected 9 identifiers in Tarnwick.idl, found ${TARNWICK_WIXL_DEFINES}")
+endif()
+string(REGEX MATCH "helpstring\\(\"([^\"]*)\"\\)" _ "${tarnwick_idl_text}")
+set(TARNWICK_LIB_HELP "${CMAKE_MATCH_1}")
+
+# Product, package and component codes: fixed for one version and one
+# platform (name-based), so a rebuild gives the same codes.
+set(ns 6F1C2A4E-55B0-4C1D-9E3B-7A9D2C804F11)
+string(UUID upgrade_code NAMESPACE ${ns} NAME "upgrade-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
+string(UUID product_code NAMESPACE ${ns} NAME "product-${PROJECT_VERSION}-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
+string(UUID package_code NAMESPACE ${ns} NAME "package-${PROJECT_VERSION}-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
+foreach(i 1 2 3 4)
+  string(UUID component_${i} NAMESPACE ${ns} NAME "component-${i}-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
+  list(APPEND TARNWICK_WIXL_DEFINES -D ComponentGuid${i}={${component_${i}}})
+endforeach()
+
+find_program(WIXL wixl)
+set(TARNWICK_MSI ${CMAKE_BINARY_DIR}/packages/${TARNWICK_PACKAGE_NAME}.msi)
+if(WIXL)
+  # wixl takes the files from the folder it runs in.
+  set(msi_stage ${CMAKE_BINARY_DIR}/msi-stage)
+  file(MAKE_DIRECTORY ${msi_stage})
+  set(msi_files $<TARGET_FILE:Tarnwick> ${CMAKE_SOURCE_DIR}/docs/reference.md)
+  set(msi_targets Tarnwick)
+  set(msi_pelmora -D HavePelmora=no)
+  if(TARGET Pelmora)
+    list(APPEND msi_files $<TARGET_FILE:Pelmora>)
+    list(APPEND msi_targets Pelmora)
+    set(msi_pelmora -D HavePelmora=yes)
+  endif()
+  add_custom_command(
+    OUTPUT ${TARNWICK_MSI}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packages
+    COMMAND ${CMAKE_COMMAND} -E copy ${msi_files} ${msi_stage}
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TARNWICK_SOURCE_DATE_EPOCH}
+            ${WIXL} -a ${TARNWICK_MSI_ARCH}
+            -D Version=${PROJECT_VERSION}
+            -D Win64=${TARNWICK_WIN64}
+            -D TypeLibPlatform=${TARNWICK_PLATFORM}
+            -D UpgradeCode={${upgrade_code}}
+            -D ProductCode={${product_code}}
+            -D PackageCode={${package_code}}
+            -D "LibHelp=${TARNWICK_LIB_HELP}"
+            ${msi_pelmora}
+            ${TARNWICK_WIXL_DEFINES}
+            -o ${TARNWICK_MSI}
+            ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs
+    DEPENDS ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs ${CMAKE_SOURCE_DIR}/docs/reference.md
+            ${msi_targets}
+    WORKING_DIRECTORY ${msi_stage}
+    COMMENT "wixl: ${TARNWICK_PACKAGE_NAME}.msi"
+    VERBATIM)
+  # Built with everything else when the tests are built, since they install it.
+  if(BUILD_TESTING)
+    add_custom_target(msi ALL DEPENDS ${TARNWICK_MSI})
+  else()
+    add_custom_target(msi DEPENDS ${TARNWICK_MSI})
+  endif()
+  set_target_properties(msi PROPERTIES TARNWICK_MSI_FILE ${TARNWICK_MSI})
+elseif(BUILD_TESTING)
+  message(WARNING "wixl not found (tools/setup.sh installs it): no msi target")
+endif()

@@ -1,0 +1,173 @@
+// Early-bound Tarnwick client: creates each class by its class identifier
+// and calls the methods through the interface's method table, as declared
+// in the generated header Tarnwick.h (identifiers in Tarnwick_i.c).
+//
+//   early_bound.exe            calls every method except Reboot
+//   early_bound.exe --reboot   also asks Windows to restart the machine
+//
+// Every method returns an HRESULT and hands its result back through its
+// last parameter. Strings are BSTRs: the caller frees the ones it receives.
+#include <windows.h>
+#include <oleauto.h>
+// windows.h maps RegCreateKey to RegCreateKeyW; the Registry method of the
+// same name must keep its own name.
+#undef RegCreateKey
+#include "Tarnwick.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <initializer_list>
+
+namespace {
+
+int failures = 0;
+
+// Reports a failed call (a failing HRESULT) and counts it.
+bool ok(HRESULT hr, const char* what)
+{
+    if (SUCCEEDED(hr))
+        return true;
+    std::printf("%s failed: 0x%08lX\n", what, static_cast<unsigned long>(hr));
+    ++failures;
+    return false;
+}
+
+// Prints a BSTR on one line, with a CR LF at its end left out.
+void print(const char* label, BSTR text)
+{
+    UINT n = SysStringLen(text);
+    if (n >= 2 && text[n - 2] == L'\r' && text[n - 1] == L'\n')
+        n -= 2;
+    std::printf("%s: %.*ls\n", label, static_cast<int>(n), text ? text : L"");
+}
+
+template <class I>
+I* create(REFCLSID clsid, REFIID iid, const char* name)
+{
+    I* object = nullptr;
+    ok(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
+                        reinterpret_cast<void**>(&object)),
+       name);
+    return object;
+}
+
+// The root key as the Long that the handle-level methods take.
+LONG root_value(HKEY root) { return static_cast<LONG>(reinterpret_cast<LONG_PTR>(root)); }
+
+void use_registry()
+{
+    _Registry* reg = create<_Registry>(CLSID_Registry, IID__Registry, "create Registry");
+    if (!reg)
+        return;
+    // Name-level methods: the root key by name, plain results.
+    // RegCreateKey and RegReadString take some texts by reference.
+    BSTR root = SysAllocString(L"HKCU");
+    BSTR key = SysAllocString(L"Software\\Tarnwick Examples\\Early bound");
+    BSTR name = SysAllocString(L"Greeting");
+    BSTR value = SysAllocString(L"Hello from C++");
+    SHORT created = 0, written = 0;
+    if (ok(reg->RegCreateKey(&root, &key, &created), "RegCreateKey"))
+        std::printf("RegCreateKey: %d\n", created);  // 1 created, 2 existed, 0 failed
+    if (ok(reg->RegWriteString(root, key, name, value, &written), "RegWriteString"))
+        std::printf("RegWriteString: %d\n", written);  // 1 written, 0 failed
+    BSTR text = nullptr;
+    if (ok(reg->RegReadString(root, &key, &name, &text), "RegReadString"))
+        print("RegReadString", text);
+    SysFreeString(text);
+
+    // Handle-level methods: the root key as a handle value, Boolean results
+    // (VARIANT_TRUE is -1), texts and numbers handed back by reference.
+    const LONG hkcu = root_value(HKEY_CURRENT_USER);  // 0x80000001
+    LONG status = 0;
+    VARIANT_BOOL done = VARIANT_FALSE;
+    BSTR child = SysAllocString(L"Software\\Tarnwick Examples\\Early bound\\Child");
+    if (ok(reg->CreateRegKey(hkcu, child, &status, &done), "CreateRegKey"))
+        std::printf("CreateRegKey: %d, KeyStatus %ld\n", done, status);
+    BSTR setting = SysAllocString(L"set by SetRegValue");
+    BSTR note = SysAllocString(L"Note");
+    if (ok(reg->SetRegValue(hkcu, key, note, &setting, &done), "SetRegValue"))
+        std::printf("SetRegValue: %d\n", done);
+    BSTR data = nullptr;
+    if (ok(reg->QueryRegValue(hkcu, key, note, &data, &done), "QueryRegValue")) {
+        std::printf("QueryRegValue: %d\n", done);
+        print("QueryRegValue strData", data);
+    }
+    BSTR missing = SysAllocString(L"No such value");
+    if (ok(reg->QueryRegValue(hkcu, key, missing, &data, &done), "QueryRegValue"))
+        std::printf("QueryRegValue of a missing value: %d\n", done);  // 0, data untouched
+    for (BSTR s : {root, key, name, value, child, setting, note, data, missing})
+        SysFreeString(s);
+    reg->Release();
+}
+
+void use_windows_info()
+{
+    _WindowsInfo* info =
+        create<_WindowsInfo>(CLSID_WindowsInfo, IID__WindowsInfo, "create WindowsInfo");
+    if (!info)
+        return;
+    LONG platform = 0;
+    if (ok(info->GetOSType(&platform), "GetOSType"))
+        std::printf("GetOSType: %ld\n", platform);  // 2: NT family
+    BSTR text = nullptr;
+    if (ok(info->GetOSVersionInfo(&text), "GetOSVersionInfo"))
+        print("GetOSVersionInfo", text);
+    SysFreeString(text);
+    text = nullptr;
+    if (ok(info->GetDefaultBrowserPath(&text), "GetDefaultBrowserPath"))
+        print("GetDefaultBrowserPath", text);
+    SysFreeString(text);
+    // GetLocation rewrites its by-reference text in place.
+    BSTR command = SysAllocString(L"\"C:\\Program Files\\Example\\browser.exe\" -nohome");
+    if (ok(info->GetLocation(&command), "GetLocation"))
+        print("GetLocation", command);
+    SysFreeString(command);
+    info->Release();
+}
+
+void use_time()
+{
+    _Time* clock = create<_Time>(CLSID_Time, IID__Time, "create Time");
+    if (!clock)
+        return;
+    BSTR text = nullptr;
+    if (ok(clock->CurrentGMTTime(&text), "CurrentGMTTime"))
+        print("CurrentGMTTime", text);
+    SysFreeString(text);
+    text = nullptr;
+    if (ok(clock->CurrentLocalTime(&text), "CurrentLocalTime"))
+        print("CurrentLocalTime", text);
+    SysFreeString(text);
+    clock->Release();
+}
+
+void use_reboot(bool really)
+{
+    _Reboot* restart = create<_Reboot>(CLSID_Reboot, IID__Reboot, "create Reboot");
+    if (!restart)
+        return;
+    if (really) {
+        SHORT accepted = 0;
+        if (ok(restart->Reboot(&accepted), "Reboot"))
+            std::printf("Reboot: %d\n", accepted);  // 1 accepted, 0 refused
+    } else {
+        std::printf("Reboot: not called (pass --reboot to restart the machine)\n");
+    }
+    restart->Release();
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        std::printf("CoInitializeEx failed\n");
+        return 1;
+    }
+    use_registry();
+    use_windows_info();
+    use_time();
+    use_reboot(argc > 1 && std::wcscmp(argv[1], L"--reboot") == 0);
+    CoUninitialize();
+    return failures == 0 ? 0 : 1;
+}
