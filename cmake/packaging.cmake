@@ -25,6 +25,10 @@ set(TARNWICK_GENERATED_DIR ${CMAKE_BINARY_DIR}/library/generated)
 
 # --- install rules -----------------------------------------------------------
 
+# Installing and packing take what the build made; they do not build (the
+# package test must not start a build of its own).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 install(TARGETS Tarnwick RUNTIME DESTINATION bin
   ARCHIVE DESTINATION lib COMPONENT importlib EXCLUDE_FROM_ALL)
 if(TARGET Pelmora)
@@ -50,12 +54,14 @@ set(CPACK_PACKAGE_FILE_NAME ${TARNWICK_PACKAGE_NAME})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_SOURCE_GENERATOR "")
-# Same files give the same archive: every staged file and folder gets one
-# fixed time and mode before it is packed.
-set(TARNWICK_SOURCE_DATE_EPOCH 946684800)  # 2000-01-01 00:00:00 UTC
-configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging-normalise.cmake.in
-  ${CMAKE_BINARY_DIR}/packaging-normalise.cmake @ONLY)
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/packaging-normalise.cmake)
+# Same files give the same archive: after CPack has packed the staged
+# files, they are packed once more with sorted names, one fixed time and
+# fixed modes.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(TARNWICK_SOURCE_DATE_EPOCH 946684800)  # 2000-01-01 00:00:00 UTC, for the MSI
+configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging-repack.cmake.in
+  ${CMAKE_BINARY_DIR}/packaging-repack.cmake @ONLY)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/packaging-repack.cmake)
 include(CPack)
 
 # --- Windows Installer package -----------------------------------------------
