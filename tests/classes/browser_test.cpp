@@ -1,0 +1,248 @@
+// The default browser for real: each case points the ".htm" association of
+// the prefix at a ProgID of the test's own and writes that ProgID's command
+// line under HKLM\Software\Classes; everything is put back when the case
+// ends, whether it passed or not. These tests hold a lock of their own in
+// CTest, since they change what every reader of the association sees.
+#include "classes_kit.h"
+
+#include <optional>
+
+namespace {
+
+using namespace classes;
+
+constexpr const wchar_t* kClasses = L"Software\\Classes";
+constexpr const wchar_t* kHtm = L"Software\\Classes\\.htm";
+// Where a key path with an empty ProgID ends up: Wine reads
+// "Software\Classes\\shell\open\command" as this key.
+constexpr const wchar_t* kEmptyProgIdShell = L"Software\\Classes\\shell";
+constexpr const wchar_t* kEmptyProgIdCommand = L"Software\\Classes\\shell\\open\\command";
+constexpr const wchar_t* kProgIds[] = {L"TarnwickTests.Quoted", L"TarnwickTests.Plain",
+                                       L"TarnwickTests.NoCommand"};
+
+bool key_exists(const wchar_t* path)
+{
+    testkit::Key k;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, k.put()) == ERROR_SUCCESS;
+}
+
+// The default value of a key: type and bytes; nothing when key or value is missing.
+struct Value {
+    DWORD type;
+    std::vector<BYTE> bytes;
+    bool operator==(const Value&) const = default;
+};
+
+std::optional<Value> default_value(const wchar_t* path)
+{
+    testkit::Key k;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, k.put()) != ERROR_SUCCESS)
+        return std::nullopt;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(k.get(), L"", nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    Value v{type, std::vector<BYTE>(size)};
+    if (RegQueryValueExW(k.get(), L"", nullptr, &type, v.bytes.data(), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    v.bytes.resize(size);
+    return v;
+}
+
+bool write_default(const wchar_t* path, const std::wstring& text)
+{
+    testkit::Key k;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(),
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    return RegSetValueExW(k.get(), L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+void put_back_default(const wchar_t* path, const std::optional<Value>& value)
+{
+    testkit::Key k;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, k.put()) != ERROR_SUCCESS)
+        return;
+    if (value)
+        RegSetValueExW(k.get(), L"", 0, value->type, value->bytes.data(),
+                       static_cast<DWORD>(value->bytes.size()));
+    else
+        RegDeleteValueW(k.get(), L"");
+}
+
+void delete_tree(const std::wstring& path)
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+// What the association looked like before a case; what the case changed is
+// put back by the destructor.
+struct Snapshot {
+    bool htm_key = key_exists(kHtm);
+    std::optional<Value> htm_value = default_value(kHtm);
+    bool shell_key = key_exists(kEmptyProgIdShell);
+    std::optional<Value> shell_command = default_value(kEmptyProgIdCommand);
+    bool prog_ids[std::size(kProgIds)] = {key_exists(L"Software\\Classes\\TarnwickTests.Quoted"),
+                                          key_exists(L"Software\\Classes\\TarnwickTests.Plain"),
+                                          key_exists(L"Software\\Classes\\TarnwickTests.NoCommand")};
+    bool operator==(const Snapshot&) const = default;
+};
+
+class Association {
+public:
+    Association() = default;
+    Association(const Association&) = delete;
+    ~Association()
+    {
+        if (before_.htm_key)
+            put_back_default(kHtm, before_.htm_value);
+        else
+            delete_tree(kHtm);
+        if (before_.shell_key)
+            put_back_default(kEmptyProgIdCommand, before_.shell_command);
+        else
+            delete_tree(kEmptyProgIdShell);
+        for (size_t i = 0; i < std::size(kProgIds); ++i) {
+            if (!before_.prog_ids[i])
+                delete_tree(std::wstring(kClasses) + L"\\" + kProgIds[i]);
+        }
+    }
+    const Snapshot& before() const { return before_; }
+
+    bool point_htm_at(const std::wstring& prog_id) { return write_default(kHtm, prog_id); }
+    bool write_command(const std::wstring& prog_id, const std::wstring& command)
+    {
+        return write_default(command_key(prog_id).c_str(), command);
+    }
+    static std::wstring command_key(const std::wstring& prog_id)
+    {
+        return std::wstring(kClasses) + L"\\" + prog_id + L"\\shell\\open\\command";
+    }
+
+private:
+    Snapshot before_;
+};
+
+class WindowsInfoBrowser : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        info_ = testkit::create<_WindowsInfo>(CLSID_WindowsInfo);
+        ASSERT_TRUE(info_) << "TarnwickDLL.WindowsInfo is not registered";
+        by_name_ = info_.as<IDispatch>();
+        ASSERT_TRUE(by_name_);
+    }
+
+    // The browser path by every way in; all must agree with `expected`.
+    void expect_browser(const std::wstring& expected)
+    {
+        TextSlot path, web;
+        EXPECT_EQ(S_OK, info_->GetDefaultBrowserPath(path.put()));
+        EXPECT_EQ(expected, path.str());
+        EXPECT_EQ(S_OK, info_->GetWebBrowser(web.put()));
+        EXPECT_EQ(expected, web.str());
+        for (const wchar_t* method : {L"GetDefaultBrowserPath", L"GetWebBrowser"}) {
+            testkit::Variant result;
+            EXPECT_EQ(S_OK, testkit::call_by_name(by_name_.get(), method, {}, &result));
+            EXPECT_EQ(VT_BSTR, V_VT(&result));
+            EXPECT_EQ(expected, std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result))))
+                << narrow(method);
+        }
+    }
+
+    testkit::Apartment apartment_;
+    Com<_WindowsInfo> info_;
+    Com<IDispatch> by_name_;
+};
+
+TEST_F(WindowsInfoBrowser, CommandLinesOfTheTestsProgID)
+{
+    const struct {
+        const wchar_t* command;
+        const wchar_t* path;
+    } cases[] = {
+        {L"\"C:\\Program Files\\Tarnwick Web\\tweb.exe\" -osint -url \"%1\"",
+         L"C:\\Program Files\\Tarnwick Web\\tweb.exe"},
+        {L"C:\\TarnwickWeb\\tweb.exe -url %1", L"C:\\TarnwickWeb\\tweb.exe"},
+        {L"C:\\TarnwickWeb\\tweb.exe --profile C:\\exedir\\p \"%1\"",
+         L"C:\\TarnwickWeb\\tweb.exe --profile C:\\exe"},
+        {L"\"C:\\TarnwickWeb\\tweb.exe\"   ", L"C:\\TarnwickWeb\\tweb.exe"},
+        {L"\"C:\\TARNWICK\\TWEB.EXE\" -url \"%1\"", L""},
+        {L"C:\\TARNWICK\\TWEB.EXE", L""},
+        {L"", L""},
+    };
+    Association association;
+    ASSERT_TRUE(association.point_htm_at(L"TarnwickTests.Quoted"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(narrow(c.command));
+        ASSERT_TRUE(association.write_command(L"TarnwickTests.Quoted", c.command));
+        expect_browser(c.path);
+    }
+}
+
+TEST_F(WindowsInfoBrowser, ProgIDWithoutCommandGivesEmpty)
+{
+    Association association;
+    // The ProgID key does not exist at all.
+    ASSERT_TRUE(association.point_htm_at(L"TarnwickTests.Missing"));
+    ASSERT_FALSE(key_exists(L"Software\\Classes\\TarnwickTests.Missing"));
+    expect_browser(L"");
+    // It exists, with its command key, but without a default value there.
+    ASSERT_TRUE(association.point_htm_at(L"TarnwickTests.NoCommand"));
+    {
+        testkit::Key k;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                                  Association::command_key(L"TarnwickTests.NoCommand").c_str(), 0,
+                                  nullptr, 0, KEY_SET_VALUE, nullptr, k.put(), nullptr));
+    }
+    expect_browser(L"");
+    // Another ProgID of the test's own still works in the same prefix.
+    ASSERT_TRUE(association.point_htm_at(L"TarnwickTests.Plain"));
+    ASSERT_TRUE(association.write_command(L"TarnwickTests.Plain", L"C:\\plain\\plain.exe %1"));
+    expect_browser(L"C:\\plain\\plain.exe");
+}
+
+// An empty ProgID makes the key path "Software\Classes\\shell\open\command";
+// Wine reads it as "Software\Classes\shell\open\command", so the result
+// follows what that key holds.
+TEST_F(WindowsInfoBrowser, EmptyProgIDReadsTheShellKeyOfClasses)
+{
+    Association association;
+    ASSERT_TRUE(association.point_htm_at(L""));
+    if (!association.before().shell_key) {
+        expect_browser(L"");
+    }
+    ASSERT_TRUE(association.write_command(L"", L"\"C:\\TarnwickEmpty\\empty.exe\" -x"));
+    ASSERT_TRUE(key_exists(kEmptyProgIdCommand));
+    expect_browser(L"C:\\TarnwickEmpty\\empty.exe");
+    ASSERT_TRUE(association.write_command(L"", L"C:\\TARNWICKEMPTY\\EMPTY.EXE"));
+    expect_browser(L"");
+}
+
+// After a case the association is as it was before, also when the case
+// stops half-way.
+TEST_F(WindowsInfoBrowser, EverythingIsPutBack)
+{
+    Bstr path_before;
+    ASSERT_EQ(S_OK, info_->GetDefaultBrowserPath(path_before.put()));
+    const Snapshot before;
+    {
+        Association association;
+        ASSERT_TRUE(association.point_htm_at(L""));
+        ASSERT_TRUE(association.write_command(L"", L"C:\\a\\a.exe"));
+        ASSERT_TRUE(association.write_command(L"TarnwickTests.Plain", L"C:\\b\\b.exe"));
+        ASSERT_TRUE(association.write_command(L"TarnwickTests.Quoted", L"C:\\c\\c.exe"));
+        ASSERT_TRUE(association.write_command(L"TarnwickTests.NoCommand", L"C:\\d\\d.exe"));
+        ASSERT_FALSE(Snapshot() == before);
+    }
+    EXPECT_TRUE(Snapshot() == before);
+    Bstr path_after;
+    ASSERT_EQ(S_OK, info_->GetDefaultBrowserPath(path_after.put()));
+    EXPECT_EQ(path_before.str(), path_after.str());
+    std::printf("default browser path of the prefix: \"%s\"; .htm key %s\n",
+                narrow(path_after.str()).c_str(), before.htm_key ? "present" : "absent");
+}
+
+}  // namespace

@@ -1,0 +1,263 @@
+// Helpers for the WindowsInfo, Time and Reboot tests: the one seam library
+// of the process, bindings that put themselves back, a log of the platform
+// calls that stand-ins receive, a fake registry behind the three registry
+// functions, and a few text helpers.
+#pragma once
+
+#include "testkit.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace classes {
+
+using testkit::Bstr;
+using testkit::Com;
+
+// The seam library, loaded once for the whole process.
+inline testkit::SeamLibrary& seam()
+{
+    static testkit::SeamLibrary library;
+    return library;
+}
+
+// The library each declared function is bound from, as the library declares it.
+inline const char* declared_library(const char* function)
+{
+    static const char* const table[][2] = {
+        {"GetSystemTime", "kernel32"},       {"GetLocalTime", "kernel32"},
+        {"GetVersionExA", "kernel32"},       {"GetCurrentProcess", "kernel32"},
+        {"CloseHandle", "kernel32"},         {"RegOpenKeyExA", "advapi32.dll"},
+        {"RegQueryValueExA", "advapi32.dll"}, {"RegCloseKey", "advapi32.dll"},
+        {"OpenProcessToken", "advapi32.dll"}, {"LookupPrivilegeValueA", "advapi32.dll"},
+        {"AdjustTokenPrivileges", "advapi32.dll"}, {"ExitWindowsEx", "user32"},
+    };
+    for (const auto& row : table) {
+        if (std::strcmp(row[0], function) == 0)
+            return row[1];
+    }
+    return nullptr;
+}
+
+// One changed binding of the seam library; the destructor binds the function
+// by its own name and library again.
+class Binding {
+public:
+    // Calls go to `replacement` instead of the platform.
+    Binding(const char* function, void* replacement) : function_(function)
+    {
+        status_ = seam().bind ? seam().bind(function, nullptr, nullptr, replacement) : E_FAIL;
+    }
+    // The next call binds `export_name` from `library` (null keeps the declared one).
+    Binding(const char* function, const char* library, const char* export_name)
+        : function_(function)
+    {
+        status_ = seam().bind ? seam().bind(function, library, export_name, nullptr) : E_FAIL;
+    }
+    Binding(const Binding&) = delete;
+    Binding& operator=(const Binding&) = delete;
+    ~Binding()
+    {
+        if (SUCCEEDED(status_))
+            seam().restore(function_, declared_library(function_));
+    }
+    HRESULT status() const { return status_; }
+
+private:
+    const char* function_;
+    HRESULT status_;
+};
+
+// A stand-in with the exact signature of the platform function it replaces.
+#define CLASSES_STAND_IN(function, replacement) \
+    ::classes::Binding(#function, reinterpret_cast<void*>(static_cast<decltype(&::function)>(replacement)))
+
+// What the stand-ins received, one line per call, in order.
+inline std::vector<std::string>& calls()
+{
+    static std::vector<std::string> log;
+    return log;
+}
+
+inline std::string format(const char* pattern, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+inline void record(const std::string& line) { calls().push_back(line); }
+
+inline std::string narrow(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text)
+        out += c < 128 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+inline std::wstring widen(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+// A registry of its own behind RegOpenKeyExA, RegQueryValueExA and
+// RegCloseKey. Keys are found by the exact sub-key text under
+// HKEY_LOCAL_MACHINE; values by exact name ("" is the default value).
+class FakeRegistry {
+public:
+    std::map<std::string, std::map<std::string, std::string>> keys;
+
+    FakeRegistry()
+        : open_(CLASSES_STAND_IN(RegOpenKeyExA, &Open)),
+          query_(CLASSES_STAND_IN(RegQueryValueExA, &Query)),
+          close_(CLASSES_STAND_IN(RegCloseKey, &Close))
+    {
+        current() = this;
+    }
+    ~FakeRegistry() { current() = nullptr; }
+    HRESULT status() const
+    {
+        return FAILED(open_.status()) ? open_.status()
+             : FAILED(query_.status()) ? query_.status() : close_.status();
+    }
+    // Keys that were opened and are not closed yet.
+    size_t open_keys() const { return handles_.size(); }
+
+private:
+    static FakeRegistry*& current()
+    {
+        static FakeRegistry* registry = nullptr;
+        return registry;
+    }
+
+    static LSTATUS WINAPI Open(HKEY root, LPCSTR sub_key, DWORD, REGSAM, PHKEY out)
+    {
+        FakeRegistry* self = current();
+        record(format("RegOpenKeyExA(%#lx, \"%s\")",
+                      static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(root)),
+                      sub_key ? sub_key : "(null)"));
+        if (!self || root != HKEY_LOCAL_MACHINE || !sub_key)
+            return ERROR_FILE_NOT_FOUND;
+        auto key = self->keys.find(sub_key);
+        if (key == self->keys.end())
+            return ERROR_FILE_NOT_FOUND;
+        HKEY handle = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x7000 + 4 * ++self->serial_));
+        self->handles_[handle] = key->first;
+        *out = handle;
+        return ERROR_SUCCESS;
+    }
+
+    static LSTATUS WINAPI Query(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
+                                LPDWORD size)
+    {
+        FakeRegistry* self = current();
+        record(format("RegQueryValueExA(\"%s\")", name ? name : "(null)"));
+        if (!self || !self->handles_.count(key))
+            return ERROR_INVALID_HANDLE;
+        const auto& values = self->keys[self->handles_[key]];
+        auto value = values.find(name ? name : "");
+        if (value == values.end())
+            return ERROR_FILE_NOT_FOUND;
+        const DWORD needed = static_cast<DWORD>(value->second.size() + 1);
+        if (type)
+            *type = REG_SZ;
+        if (!size || *size < needed) {
+            if (size)
+                *size = needed;
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(data, value->second.c_str(), needed);
+        *size = needed;
+        return ERROR_SUCCESS;
+    }
+
+    static LSTATUS WINAPI Close(HKEY key)
+    {
+        FakeRegistry* self = current();
+        record("RegCloseKey");
+        if (!self || !self->handles_.erase(key))
+            return ERROR_INVALID_HANDLE;
+        return ERROR_SUCCESS;
+    }
+
+    Binding open_, query_, close_;
+    std::map<HKEY, std::string> handles_;
+    unsigned serial_ = 0;
+};
+
+// A text result slot that holds a text of the test's own before the call,
+// so that a method that leaves its slot alone is seen: a method must set it
+// to the null string on failure and to a new text on success.
+class TextSlot {
+public:
+    TextSlot() = default;
+    TextSlot(const TextSlot&) = delete;
+    ~TextSlot()
+    {
+        if (value_ != marker_.get())
+            SysFreeString(value_);
+    }
+    BSTR* put() { return &value_; }
+    bool untouched() const { return value_ == marker_.get(); }
+    bool null() const { return value_ == nullptr; }
+    std::wstring str() const
+    {
+        if (untouched())
+            return L"(untouched)";
+        return value_ ? std::wstring(value_, SysStringLen(value_)) : std::wstring();
+    }
+
+private:
+    Bstr marker_{L"left over"};
+    BSTR value_ = marker_.get();
+};
+
+// The error information that the last failing call left on this thread.
+inline std::wstring error_description()
+{
+    Com<IErrorInfo> info;
+    if (GetErrorInfo(0, info.put()) != S_OK || !info)
+        return L"";
+    Bstr text;
+    info->GetDescription(text.put());
+    return text.str();
+}
+
+// Seconds since midnight of a "HH:MM:SS" text; -1 when it is not one.
+inline int seconds_of(const std::wstring& text)
+{
+    if (text.size() != 8 || text[2] != L':' || text[5] != L':')
+        return -1;
+    int fields[3];
+    for (int i = 0; i < 3; ++i) {
+        wchar_t a = text[3 * i], b = text[3 * i + 1];
+        if (a < L'0' || a > L'9' || b < L'0' || b > L'9')
+            return -1;
+        fields[i] = (a - L'0') * 10 + (b - L'0');
+    }
+    if (fields[0] > 23 || fields[1] > 59 || fields[2] > 59)
+        return -1;
+    return fields[0] * 3600 + fields[1] * 60 + fields[2];
+}
+
+inline int seconds_of(const SYSTEMTIME& t) { return t.wHour * 3600 + t.wMinute * 60 + t.wSecond; }
+
+// The distance from a to b on a 24-hour clock, in -43200..43199 seconds.
+inline int clock_difference(int a, int b)
+{
+    int d = ((b - a) % 86400 + 86400) % 86400;
+    return d >= 43200 ? d - 86400 : d;
+}
+
+}  // namespace classes

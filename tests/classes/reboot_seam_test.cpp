@@ -1,0 +1,318 @@
+// Reboot through the binding seam. Every platform function that Reboot
+// calls is a stand-in that notes its arguments, so the exact sequence of
+// calls is known on every path. ExitWindowsEx is replaced before any test
+// body runs: the real one is never called.
+#include "classes_kit.h"
+
+namespace {
+
+using namespace classes;
+
+const HANDLE kProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+const HANDLE kToken = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x4C8));
+constexpr DWORD kLuidLow = 0x13, kLuidHigh = 0x2A;
+
+struct Behaviour {
+    DWORD platform_id = 2;
+    BOOL version = TRUE;
+    BOOL open = TRUE;
+    BOOL lookup = TRUE;
+    BOOL adjust = TRUE;
+    BOOL exit = TRUE;
+} g;
+
+BOOL WINAPI FakeVersion(LPOSVERSIONINFOA info)
+{
+    record(format("GetVersionExA(size %lu)", static_cast<unsigned long>(info->dwOSVersionInfoSize)));
+    info->dwPlatformId = g.platform_id;
+    return g.version;
+}
+
+HANDLE WINAPI FakeCurrentProcess()
+{
+    record("GetCurrentProcess()");
+    return kProcess;
+}
+
+BOOL WINAPI FakeOpenToken(HANDLE process, DWORD access, PHANDLE token)
+{
+    record(format("OpenProcessToken(%s, %#lx)", process == kProcess ? "process" : "other",
+                  static_cast<unsigned long>(access)));
+    if (!token)
+        return FALSE;
+    if (*token)
+        record("token variable was not zero");
+    if (g.open)
+        *token = kToken;
+    return g.open;
+}
+
+BOOL WINAPI FakeLookup(LPCSTR system, LPCSTR name, PLUID luid)
+{
+    record(format("LookupPrivilegeValueA(%s, \"%s\", luid %lu:%ld)",
+                  system ? system : "null", name ? name : "(null)",
+                  static_cast<unsigned long>(luid->LowPart), static_cast<long>(luid->HighPart)));
+    if (!g.lookup)
+        return FALSE;
+    luid->LowPart = kLuidLow;
+    luid->HighPart = kLuidHigh;
+    return TRUE;
+}
+
+// The new state is described byte by byte: count, identifier, attributes
+// and whether the room for a second entry is zero.
+BOOL WINAPI FakeAdjust(HANDLE token, BOOL disable_all, PTOKEN_PRIVILEGES state, DWORD length,
+                       PTOKEN_PRIVILEGES previous, PDWORD returned)
+{
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(state);
+    DWORD count, low, attributes;
+    LONG high;
+    std::memcpy(&count, bytes, 4);
+    std::memcpy(&low, bytes + 4, 4);
+    std::memcpy(&high, bytes + 8, 4);
+    std::memcpy(&attributes, bytes + 12, 4);
+    bool tail_zero = true;
+    for (int i = 16; i < 28; ++i)
+        tail_zero = tail_zero && bytes[i] == 0;
+    bool previous_zero = previous != nullptr;
+    for (int i = 0; previous && i < 28; ++i)
+        previous_zero = previous_zero && reinterpret_cast<const BYTE*>(previous)[i] == 0;
+    record(format("AdjustTokenPrivileges(%s, %d, count %lu, luid %lu:%ld, attributes %lu, "
+                  "tail %s, length %lu, previous %s, returned %s)",
+                  token == kToken ? "token" : "other", disable_all,
+                  static_cast<unsigned long>(count), static_cast<unsigned long>(low),
+                  static_cast<long>(high), static_cast<unsigned long>(attributes),
+                  tail_zero ? "zero" : "set", static_cast<unsigned long>(length),
+                  previous ? (previous_zero ? "zeroed" : "not zeroed") : "null",
+                  returned ? "given" : "null"));
+    if (g.adjust && previous && returned) {
+        // What the platform would hand back: the privilege as it was.
+        std::memcpy(previous, state, 16);
+        reinterpret_cast<BYTE*>(previous)[12] = 0;
+        *returned = 16;
+    }
+    return g.adjust;
+}
+
+BOOL WINAPI FakeCloseHandle(HANDLE handle)
+{
+    record(format("CloseHandle(%s)", handle == kToken ? "token" : "other"));
+    return TRUE;
+}
+
+BOOL WINAPI FakeExitWindows(UINT flags, DWORD reason)
+{
+    record(format("ExitWindowsEx(%u, %lu)", flags, static_cast<unsigned long>(reason)));
+    return g.exit;
+}
+
+// The stand-in that the fixture installs for each function.
+void* stand_in_of(const char* function)
+{
+    const struct {
+        const char* name;
+        void* stand_in;
+    } table[] = {
+        {"GetVersionExA", reinterpret_cast<void*>(&FakeVersion)},
+        {"GetCurrentProcess", reinterpret_cast<void*>(&FakeCurrentProcess)},
+        {"OpenProcessToken", reinterpret_cast<void*>(&FakeOpenToken)},
+        {"LookupPrivilegeValueA", reinterpret_cast<void*>(&FakeLookup)},
+        {"AdjustTokenPrivileges", reinterpret_cast<void*>(&FakeAdjust)},
+        {"CloseHandle", reinterpret_cast<void*>(&FakeCloseHandle)},
+        {"ExitWindowsEx", reinterpret_cast<void*>(&FakeExitWindows)},
+    };
+    for (const auto& row : table) {
+        if (std::strcmp(row.name, function) == 0)
+            return row.stand_in;
+    }
+    return nullptr;
+}
+
+const std::string kVersion = "GetVersionExA(size 148)";
+const std::string kProcessCall = "GetCurrentProcess()";
+const std::string kOpen = "OpenProcessToken(process, 0x28)";
+const std::string kLookup = "LookupPrivilegeValueA(null, \"SeShutdownPrivilege\", luid 0:0)";
+const std::string kAdjust =
+    "AdjustTokenPrivileges(token, 0, count 1, luid 19:42, attributes 2, tail zero, length 28, "
+    "previous zeroed, returned given)";
+const std::string kAdjustZeroLuid =
+    "AdjustTokenPrivileges(token, 0, count 1, luid 0:0, attributes 2, tail zero, length 28, "
+    "previous zeroed, returned given)";
+const std::string kClose = "CloseHandle(token)";
+const std::string kExit = "ExitWindowsEx(2, 0)";
+
+class RebootSeam : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Nothing may run unless the stand-in for ExitWindowsEx is in place.
+        ASSERT_TRUE(seam().module) << "TarnwickSeam.dll not loaded";
+        ASSERT_EQ(S_OK, exit_.status());
+        for (const Binding* b : {&version_, &process_, &open_, &lookup_, &adjust_, &close_})
+            ASSERT_EQ(S_OK, b->status());
+        reboot_ = seam().create<_Reboot>(CLSID_Reboot);
+        ASSERT_TRUE(reboot_);
+        g = Behaviour{};
+        calls().clear();
+    }
+
+    SHORT reboot(HRESULT expected = S_OK)
+    {
+        SHORT result = 77;
+        EXPECT_EQ(expected, reboot_->Reboot(&result));
+        return result;
+    }
+
+    testkit::Apartment apartment_;
+    Binding exit_ = CLASSES_STAND_IN(ExitWindowsEx, &FakeExitWindows);
+    Binding version_ = CLASSES_STAND_IN(GetVersionExA, &FakeVersion);
+    Binding process_ = CLASSES_STAND_IN(GetCurrentProcess, &FakeCurrentProcess);
+    Binding open_ = CLASSES_STAND_IN(OpenProcessToken, &FakeOpenToken);
+    Binding lookup_ = CLASSES_STAND_IN(LookupPrivilegeValueA, &FakeLookup);
+    Binding adjust_ = CLASSES_STAND_IN(AdjustTokenPrivileges, &FakeAdjust);
+    Binding close_ = CLASSES_STAND_IN(CloseHandle, &FakeCloseHandle);
+    Com<_Reboot> reboot_;
+};
+
+using Calls = std::vector<std::string>;
+
+// Ids without bit 1 (and a failed version call) ask for the restart at once;
+// ids with bit 1 enable the privilege first.
+TEST_F(RebootSeam, PlatformIdChoosesThePath)
+{
+    const Calls direct{kVersion, kExit};
+    const Calls nt{kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose, kExit};
+    struct Case {
+        DWORD id;
+        BOOL version;
+        const Calls* sequence;
+    } const cases[] = {
+        {0, TRUE, &direct}, {1, TRUE, &direct}, {2, TRUE, &nt}, {3, TRUE, &nt},
+        {2, FALSE, &direct},  // the version call failed: platform id 0
+        {4, TRUE, &direct}, {6, TRUE, &nt}, {0xFFFFFFFF, TRUE, &nt},
+    };
+    for (const Case& c : cases) {
+        for (BOOL accepted : {TRUE, FALSE}) {
+            SCOPED_TRACE(format("platform id %#lx, version call %s, restart %s",
+                                static_cast<unsigned long>(c.id), c.version ? "succeeds" : "fails",
+                                accepted ? "accepted" : "refused"));
+            g.platform_id = c.id;
+            g.version = c.version;
+            g.exit = accepted;
+            calls().clear();
+            EXPECT_EQ(accepted ? 1 : 0, reboot());
+            EXPECT_EQ(*c.sequence, calls());
+        }
+    }
+}
+
+TEST_F(RebootSeam, RefusalsOnTheWayEndWithoutRestart)
+{
+    struct Case {
+        const char* what;
+        BOOL open, lookup, adjust, exit;
+        Calls sequence;
+        SHORT result;
+    } const cases[] = {
+        {"token not opened", FALSE, TRUE, TRUE, TRUE, {kVersion, kProcessCall, kOpen}, 0},
+        {"privilege not adjusted", TRUE, TRUE, FALSE, TRUE,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose}, 0},
+        {"lookup failed, adjusted with a zero identifier", TRUE, FALSE, TRUE, TRUE,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjustZeroLuid, kClose, kExit}, 1},
+        {"lookup failed and not adjusted", TRUE, FALSE, FALSE, TRUE,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjustZeroLuid, kClose}, 0},
+        {"restart refused", TRUE, TRUE, TRUE, FALSE,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose, kExit}, 0},
+        {"everything accepted", TRUE, TRUE, TRUE, TRUE,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose, kExit}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g = Behaviour{};
+        g.open = c.open;
+        g.lookup = c.lookup;
+        g.adjust = c.adjust;
+        g.exit = c.exit;
+        calls().clear();
+        EXPECT_EQ(c.result, reboot());
+        EXPECT_EQ(c.sequence, calls());
+    }
+}
+
+// Through IDispatch the result is the same small integer, as VT_I2.
+TEST_F(RebootSeam, DispatchByNameGivesTheSameResult)
+{
+    auto dispatch = reboot_.as<IDispatch>();
+    ASSERT_TRUE(dispatch);
+    for (BOOL accepted : {TRUE, FALSE}) {
+        g.exit = accepted;
+        calls().clear();
+        testkit::Variant result;
+        ASSERT_EQ(S_OK, testkit::call_by_name(dispatch.get(), L"Reboot", {}, &result));
+        ASSERT_EQ(VT_I2, V_VT(&result));
+        EXPECT_EQ(accepted ? 1 : 0, V_I2(&result));
+        EXPECT_EQ((Calls{kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose, kExit}), calls());
+    }
+}
+
+// A declared function that cannot be bound ends Reboot with the binding
+// error and result 0; a token opened before that is closed all the same.
+TEST_F(RebootSeam, UnboundFunctionFailsWithResultZero)
+{
+    const HRESULT kEntryNotFound = static_cast<HRESULT>(0x800A01C5);
+    const HRESULT kFileNotFound = static_cast<HRESULT>(0x800A0035);
+    struct Case {
+        const char* function;
+        const char* library;
+        const char* export_name;
+        DWORD platform_id;
+        HRESULT status;
+        Calls sequence;
+    } const cases[] = {
+        {"ExitWindowsEx", nullptr, "NoSuchExport", 2, kEntryNotFound,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose}},
+        {"ExitWindowsEx", nullptr, "NoSuchExport", 1, kEntryNotFound, {kVersion}},
+        {"ExitWindowsEx", "tarnwick_no_such_library", nullptr, 2, kFileNotFound,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose}},
+        {"AdjustTokenPrivileges", nullptr, "NoSuchExport", 2, kEntryNotFound,
+         {kVersion, kProcessCall, kOpen, kLookup, kClose}},
+        {"LookupPrivilegeValueA", nullptr, "NoSuchExport", 2, kEntryNotFound,
+         {kVersion, kProcessCall, kOpen, kClose}},
+        {"OpenProcessToken", nullptr, "NoSuchExport", 2, kEntryNotFound,
+         {kVersion, kProcessCall}},
+        {"GetCurrentProcess", "tarnwick_no_such_library", nullptr, 2, kFileNotFound, {kVersion}},
+        {"GetVersionExA", nullptr, "NoSuchExport", 2, kEntryNotFound, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(format("%s from %s!%s", c.function, c.library ? c.library : "-",
+                            c.export_name ? c.export_name : "-"));
+        g = Behaviour{};
+        g.platform_id = c.platform_id;
+        // Rebound by name now; the stand-in comes back when the case ends,
+        // so that no later case reaches the real function.
+        ASSERT_EQ(S_OK, seam().bind(c.function, c.library, c.export_name, nullptr));
+        struct Reinstall {
+            const char* function;
+            ~Reinstall()
+            {
+                seam().bind(function, declared_library(function), function, stand_in_of(function));
+            }
+        } reinstall{c.function};
+        calls().clear();
+        EXPECT_EQ(0, reboot(c.status));
+        EXPECT_EQ(c.sequence, calls());
+        EXPECT_FALSE(error_description().empty());
+
+        auto dispatch = reboot_.as<IDispatch>();
+        testkit::Variant result;
+        EXCEPINFO excep{};
+        EXPECT_EQ(DISP_E_EXCEPTION,
+                  testkit::call_by_name(dispatch.get(), L"Reboot", {}, &result, &excep));
+        EXPECT_EQ(c.status, excep.scode);
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+    }
+}
+
+}  // namespace

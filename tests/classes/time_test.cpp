@@ -1,0 +1,70 @@
+// Time for real: the texts agree with the clock of the test itself.
+#include "classes_kit.h"
+
+namespace {
+
+using namespace classes;
+
+class TimeReal : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        clock_ = testkit::create<_Time>(CLSID_Time);
+        ASSERT_TRUE(clock_) << "TarnwickDLL.Time is not registered";
+        CLSID clsid;
+        ASSERT_EQ(S_OK, CLSIDFromProgID(L"TarnwickDLL.Time", &clsid));
+        by_name_ = testkit::create<IDispatch>(clsid);
+        ASSERT_TRUE(by_name_);
+    }
+
+    std::wstring by_name(const wchar_t* method)
+    {
+        testkit::Variant result;
+        EXPECT_EQ(S_OK, testkit::call_by_name(by_name_.get(), method, {}, &result));
+        EXPECT_EQ(VT_BSTR, V_VT(&result));
+        return V_VT(&result) == VT_BSTR
+                   ? std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result)))
+                   : L"";
+    }
+
+    // The text lies on the test's own clock between `before` and `after`,
+    // give or take two seconds.
+    static void expect_between(const SYSTEMTIME& before, const std::wstring& text,
+                               const SYSTEMTIME& after)
+    {
+        const int at = seconds_of(text);
+        ASSERT_NE(-1, at) << "not HH:MM:SS: \"" << narrow(text) << "\"";
+        EXPECT_GE(clock_difference(seconds_of(before), at), -2) << narrow(text);
+        EXPECT_GE(clock_difference(at, seconds_of(after)), -2) << narrow(text);
+    }
+
+    testkit::Apartment apartment_;
+    Com<_Time> clock_;
+    Com<IDispatch> by_name_;
+};
+
+TEST_F(TimeReal, GMTTimeFollowsTheSystemClock)
+{
+    SYSTEMTIME before, after;
+    Bstr text;
+    GetSystemTime(&before);
+    ASSERT_EQ(S_OK, clock_->CurrentGMTTime(text.put()));
+    std::wstring named = by_name(L"CurrentGMTTime");
+    GetSystemTime(&after);
+    expect_between(before, text.str(), after);
+    expect_between(before, named, after);
+}
+
+TEST_F(TimeReal, LocalTimeFollowsTheLocalClock)
+{
+    SYSTEMTIME before, after;
+    Bstr text;
+    GetLocalTime(&before);
+    ASSERT_EQ(S_OK, clock_->CurrentLocalTime(text.put()));
+    std::wstring named = by_name(L"CurrentLocalTime");
+    GetLocalTime(&after);
+    expect_between(before, text.str(), after);
+    expect_between(before, named, after);
+}
+
+}  // namespace
