@@ -1,0 +1,86 @@
+// Every Registry method from JScript, which passes every argument by value:
+// by-reference parameters work on copies and nothing comes back through them.
+var HKCU = 0x80000001 | 0;   // a 32-bit integer, not the double 2147483649
+var HKU = 0x80000003 | 0;
+var Base = "Software\\TarnwickTests\\registry_js";
+
+var passed = 0, failed = 0;
+
+function check(ok, what) {
+    if (ok) {
+        passed++;
+    } else {
+        failed++;
+        WScript.Echo("FAILED: " + what);
+    }
+}
+
+function same(actual, expected, what) {
+    check(actual === expected, what + " (got '" + actual + "', expected '" + expected + "')");
+}
+
+var sh = new ActiveXObject("WScript.Shell");
+function clean() {
+    sh.Run("reg delete HKCU\\" + Base + " /f", 0, true);
+}
+
+clean();
+var reg = new ActiveXObject("TarnwickDLL.Registry");
+
+// RegCreateKey
+same(reg.RegCreateKey("HKCU", Base + "\\a\\b"), 1, "RegCreateKey new");
+same(reg.RegCreateKey("HKCU", Base + "\\a\\b"), 2, "RegCreateKey existing");
+same(reg.RegCreateKey("HKEY_CURRENT_USER", Base + "\\a"), 2, "RegCreateKey made the parent");
+same(reg.RegCreateKey("hkcu", Base + "\\x"), 0, "RegCreateKey lower-case root");
+same(typeof reg.RegCreateKey("HKCU", Base), "number", "RegCreateKey result type");
+
+// CreateRegKey: KeyStatus is a value here
+var status = 99;
+same(reg.CreateRegKey(HKCU, Base + "\\c", status), true, "CreateRegKey new");
+same(status, 99, "KeyStatus is not written back");
+same(reg.CreateRegKey(HKCU, Base + "\\c", 0), true, "CreateRegKey existing");
+same(reg.CreateRegKey(0, Base + "\\d", 0), false, "CreateRegKey under no root");
+same(reg.RegCreateKey("HKCU", Base + "\\d"), 1, "CreateRegKey under no root made nothing");
+
+// SetRegValue and QueryRegValue
+var wide = "A\u4E2D";
+same(reg.SetRegValue(HKCU, Base, "v", "hello"), true, "SetRegValue");
+same(reg.SetRegValue(HKCU, Base, "wide", wide), true, "SetRegValue, text outside the code page");
+same(wide, "A\u4E2D", "the argument stays");
+check(sh.RegRead("HKCU\\" + Base + "\\wide") !== wide, "stored converted");
+same(reg.SetRegValue(HKCU, Base + "\\missing", "v", "x"), false, "SetRegValue, missing key");
+same(reg.QueryRegValue(HKCU, Base, "v", ""), true, "QueryRegValue");
+same(reg.QueryRegValue(HKCU, Base, "nope", ""), false, "QueryRegValue, missing value");
+same(reg.QueryRegValue(-2147483647, Base, "v", ""), true, "HKCU as a negative literal");
+var threw = false;
+try {
+    reg.QueryRegValue(0x80000001, Base, "v", "");
+} catch (e) {
+    threw = true;
+}
+check(threw, "the double 2147483649 does not fit a Long");
+
+// RegReadString and RegWriteString
+same(reg.RegReadString("HKCU", Base, "v"), "hello", "RegReadString");
+same(reg.RegReadString("HKEY_CURRENT_USER", Base, "nope"), "", "RegReadString, missing value");
+same(reg.RegReadString("Hkcu", Base, "v"), "", "RegReadString mixed-case root");
+same(reg.RegReadString("HKEY_USERS", ".DEFAULT\\" + Base, "u"), "", "RegReadString HKEY_USERS by name");
+same(reg.RegWriteString("HKCU", Base, "w", "written"), 1, "RegWriteString");
+same(sh.RegRead("HKCU\\" + Base + "\\w"), "written", "RegWriteString stored");
+same(reg.RegWriteString("HKCU ", Base, "w", "no"), 0, "RegWriteString root with a blank");
+same(reg.RegWriteString("HKCU", Base + "\\missing", "w", "no"), 0, "RegWriteString, missing key");
+same(reg.RegWriteString("HKCU", Base, "", "dflt"), 1, "RegWriteString default value");
+same(reg.RegReadString("HKCU", Base, ""), "dflt", "RegReadString default value");
+
+// HKEY_USERS by handle value
+var users = ".DEFAULT\\" + Base;
+same(reg.CreateRegKey(HKU, users, 0), true, "CreateRegKey under HKEY_USERS");
+same(reg.SetRegValue(HKU, users, "u", "users"), true, "SetRegValue under HKEY_USERS");
+same(reg.QueryRegValue(HKU, users, "u", ""), true, "QueryRegValue under HKEY_USERS");
+sh.Run("reg delete HKU\\" + users + " /f", 0, true);
+
+reg = null;
+clean();
+
+WScript.Echo(passed + " passed, " + failed + " failed");
+WScript.Quit(failed > 0 ? 1 : 0);
