@@ -152,7 +152,9 @@ if(WIXL)
   else()
     add_custom_target(msi DEPENDS ${TARNWICK_MSI})
   endif()
-  set_target_properties(msi PROPERTIES TARNWICK_MSI_FILE ${TARNWICK_MSI})
+  set_target_properties(msi PROPERTIES
+    TARNWICK_MSI_FILE ${TARNWICK_MSI}
+    TARNWICK_MSI_PRODUCT_CODE {${product_code}})
 elseif(BUILD_TESTING)
   message(WARNING "wixl not found (tools/setup.sh installs it): no msi target")
 endif()

@@ -1,0 +1,273 @@
+// The MSI package against the library's own registration, in a prefix of
+// its own. The steps run as separate CTest tests, in this order:
+//   SelfRegistration  the library, copied to where the package installs it,
+//                     registers itself; the entries are saved as the
+//                     reference; it unregisters and leaves nothing.
+//   Install           msiexec /i: the files are in place and the registry
+//                     holds exactly the reference entries.
+//   Uninstall         msiexec /x: no file, no folder and no entry is left.
+// Both registry views (64-bit and 32-bit) are read, through the view flags.
+#include <gtest/gtest.h>
+
+#include "testkit.h"
+
+#include <msi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::wstring guid_text(const GUID& g)
+{
+    wchar_t text[40];
+    StringFromGUID2(g, text, 40);
+    return text;
+}
+
+std::string narrow(const std::wstring& s)
+{
+    std::string out;
+    for (wchar_t c : s)
+        out += c < 128 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+std::wstring lower(std::wstring s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](wchar_t c) { return towlower(c); });
+    return s;
+}
+
+// Every key of ours, relative to HKEY_CLASSES_ROOT.
+std::vector<std::wstring> our_keys()
+{
+    std::vector<std::wstring> keys{L"TypeLib\\" + guid_text(LIBID_TarnwickDLL)};
+    const std::pair<const wchar_t*, const CLSID*> classes[] = {
+        {L"Registry", &CLSID_Registry}, {L"WindowsInfo", &CLSID_WindowsInfo},
+        {L"Time", &CLSID_Time}, {L"Reboot", &CLSID_Reboot}};
+    for (auto [name, clsid] : classes) {
+        keys.push_back(L"CLSID\\" + guid_text(*clsid));
+        keys.push_back(std::wstring(L"TarnwickDLL.") + name);
+    }
+    for (const IID* iid : {&IID__Registry, &IID__WindowsInfo, &IID__Time, &IID__Reboot})
+        keys.push_back(L"Interface\\" + guid_text(*iid));
+    return keys;
+}
+
+// One line per value, "view|key path|value name|type|data", key paths and
+// value names in lower case (the registry ignores case in them).
+void dump_key(HKEY parent, const std::wstring& path, REGSAM view, const char* view_name,
+              std::vector<std::string>& out)
+{
+    HKEY key;
+    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return;
+    wchar_t name[256];
+    BYTE data[4096];
+    for (DWORD i = 0;; ++i) {
+        DWORD name_len = 256, size = sizeof data, type = 0;
+        if (RegEnumValueW(key, i, name, &name_len, nullptr, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        std::wstring text;
+        if (type == REG_SZ || type == REG_EXPAND_SZ)
+            text.assign(reinterpret_cast<wchar_t*>(data), size / sizeof(wchar_t));
+        while (!text.empty() && text.back() == L'\0')
+            text.pop_back();
+        std::ostringstream line;
+        line << view_name << '|' << narrow(lower(path)) << '|' << narrow(lower(name)) << '|'
+             << type << '|' << narrow(text);
+        out.push_back(line.str());
+    }
+    // An empty key is an entry too.
+    out.push_back(std::string(view_name) + '|' + narrow(lower(path)) + "|(key)");
+    for (DWORD i = 0;; ++i) {
+        DWORD name_len = 256;
+        if (RegEnumKeyExW(key, i, name, &name_len, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        dump_key(parent, path + L"\\" + name, view, view_name, out);
+    }
+    RegCloseKey(key);
+}
+
+std::vector<std::string> dump_ours()
+{
+    std::vector<std::string> out;
+    for (const std::wstring& key : our_keys()) {
+        dump_key(HKEY_CLASSES_ROOT, key, KEY_WOW64_64KEY, "64", out);
+        dump_key(HKEY_CLASSES_ROOT, key, KEY_WOW64_32KEY, "32", out);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Two differences that say nothing about the library, levelled out before
+// comparing: the type library's help folder may end in a backslash (the
+// installer can only name a folder that way), and the platform's type
+// library registration may add LIBFLAG_FHASDISKIMAGE (8) to FLAGS.
+std::vector<std::string> normalised(std::vector<std::string> lines)
+{
+    for (std::string& line : lines) {
+        if (line.find("\\helpdir||") != std::string::npos && line.back() == '\\')
+            line.pop_back();
+        const std::string flags = "\\flags||1|";
+        size_t at = line.find(flags);
+        if (at != std::string::npos) {
+            unsigned value = std::stoul(line.substr(at + flags.size()));
+            line = line.substr(0, at + flags.size()) + std::to_string(value & ~8u);
+        }
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+std::string joined(const std::vector<std::string>& lines)
+{
+    std::string s;
+    for (const auto& l : lines)
+        s += l + "\n";
+    return s;
+}
+
+// Where the package puts its files: Program Files of this program's own
+// bitness, as the package's ProgramFilesFolder or ProgramFiles64Folder.
+fs::path install_folder()
+{
+    wchar_t path[MAX_PATH];
+    SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, path);
+    return fs::path(path) / L"Tarnwick";
+}
+
+fs::path reference_file() { return testkit::env_path("TARNWICK_MSI_REFERENCE"); }
+
+// Runs a command line to its end; returns its exit code.
+DWORD run(std::wstring command)
+{
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi))
+        return static_cast<DWORD>(-1);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+std::wstring msi_command(const wchar_t* action)
+{
+    return std::wstring(L"msiexec.exe ") + action + L" \"" + testkit::env_path("TARNWICK_MSI") +
+           L"\" /qn";
+}
+
+std::wstring product_code()
+{
+    const char* code = std::getenv("TARNWICK_MSI_PRODUCT_CODE");
+    std::wstring out;
+    for (const char* p = code ? code : ""; *p; ++p)
+        out += static_cast<wchar_t>(*p);
+    return out;
+}
+
+bool contains(const std::vector<std::string>& lines, const std::string& part)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+}  // namespace
+
+TEST(SelfRegistration, WritesTheReferenceAndRemovesItAgain)
+{
+    ASSERT_TRUE(dump_ours().empty()) << "entries of ours before the test:\n" << joined(dump_ours());
+    const fs::path folder = install_folder();
+    const fs::path dll = folder / L"Tarnwick.dll";
+    fs::create_directories(folder);
+    fs::copy_file(testkit::env_path("TARNWICK_DLL"), dll, fs::copy_options::overwrite_existing);
+
+    HMODULE library = LoadLibraryW(dll.c_str());
+    ASSERT_NE(library, nullptr);
+    auto entry = [&](const char* name) {
+        return reinterpret_cast<HRESULT(WINAPI*)()>(
+            reinterpret_cast<void*>(GetProcAddress(library, name)));
+    };
+    ASSERT_HRESULT_SUCCEEDED(entry("DllRegisterServer")());
+    const std::vector<std::string> registered = dump_ours();
+    ASSERT_HRESULT_SUCCEEDED(entry("DllUnregisterServer")());
+    FreeLibrary(library);
+    const std::vector<std::string> left = dump_ours();
+    fs::remove_all(folder);
+
+    // The reference must hold what clients need, or comparing with it
+    // proves nothing.
+    const std::string dll_path = narrow(lower(dll.wstring()));
+    const std::string native = sizeof(void*) == 8 ? "64|" : "32|";
+    EXPECT_TRUE(contains(registered, native + "clsid\\" + narrow(lower(guid_text(CLSID_Registry))) +
+                                         "\\inprocserver32||1|"))
+        << joined(registered);
+    EXPECT_TRUE(contains(registered, "|threadingmodel|1|Apartment"));
+    EXPECT_TRUE(contains(registered, native + "tarnwickdll.time\\clsid||1|" +
+                                         narrow(guid_text(CLSID_Time))));
+    EXPECT_TRUE(contains(registered, native + "interface\\" +
+                                         narrow(lower(guid_text(IID__WindowsInfo))) +
+                                         "\\proxystubclsid32||1|"));
+    EXPECT_TRUE(contains(registered, std::string(sizeof(void*) == 8 ? "\\0\\win64||1|" : "\\0\\win32||1|")));
+    EXPECT_GE(registered.size(), 60u);
+    EXPECT_TRUE(left.empty()) << "left after DllUnregisterServer:\n" << joined(left);
+
+    std::ofstream out(reference_file());
+    out << joined(registered);
+    ASSERT_TRUE(out.good());
+}
+
+TEST(Install, PutsTheFilesInPlaceAndRegistersLikeTheLibrary)
+{
+    std::ifstream in(reference_file());
+    ASSERT_TRUE(in.good()) << "no reference: SelfRegistration did not run";
+    std::vector<std::string> reference;
+    for (std::string line; std::getline(in, line);)
+        reference.push_back(line);
+    ASSERT_FALSE(reference.empty());
+
+    ASSERT_EQ(run(msi_command(L"/i")), 0u);
+    EXPECT_EQ(MsiQueryProductStateW(product_code().c_str()), INSTALLSTATE_DEFAULT);
+    const fs::path folder = install_folder();
+    EXPECT_TRUE(fs::exists(folder / L"Tarnwick.dll"));
+    EXPECT_TRUE(fs::exists(folder / L"Pelmora.exe"));
+    EXPECT_TRUE(fs::exists(folder / L"reference.md"));
+    EXPECT_EQ(fs::file_size(folder / L"Tarnwick.dll"),
+              fs::file_size(testkit::env_path("TARNWICK_DLL")));
+
+    const std::vector<std::string> installed = normalised(dump_ours());
+    reference = normalised(reference);
+    std::vector<std::string> missing, extra;
+    std::set_difference(reference.begin(), reference.end(), installed.begin(), installed.end(),
+                        std::back_inserter(missing));
+    std::set_difference(installed.begin(), installed.end(), reference.begin(), reference.end(),
+                        std::back_inserter(extra));
+    EXPECT_TRUE(missing.empty()) << "written by the library, not by the package:\n"
+                                 << joined(missing);
+    EXPECT_TRUE(extra.empty()) << "written by the package, not by the library:\n" << joined(extra);
+    EXPECT_EQ(installed.size(), reference.size());
+}
+
+TEST(Uninstall, LeavesNoFileAndNoEntry)
+{
+    ASSERT_EQ(run(msi_command(L"/x")), 0u);
+    EXPECT_NE(MsiQueryProductStateW(product_code().c_str()), INSTALLSTATE_DEFAULT);
+    EXPECT_FALSE(fs::exists(install_folder() / L"Tarnwick.dll"));
+    EXPECT_FALSE(fs::exists(install_folder()));
+    const std::vector<std::string> left = dump_ours();
+    EXPECT_TRUE(left.empty()) << "left after uninstall:\n" << joined(left);
+}
