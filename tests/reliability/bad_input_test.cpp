@@ -1,0 +1,834 @@
+// Bad input, late bound through Invoke with hand-built DISPPARAMS and early
+// bound through the method table, for every method of every class: each
+// gets its definite status or the normal result, nothing crashes, and a
+// call refused before it reaches Windows writes nothing to the registry.
+// docs/errors.md lists what these tests verify.
+#include <list>
+
+#include "exercise.h"
+
+namespace reliability {
+namespace {
+
+const HRESULT kFileNotFound = static_cast<HRESULT>(0x800A0035);
+const HRESULT kLoadFailed = static_cast<HRESULT>(0x800A0030);
+const HRESULT kEntryNotFound = static_cast<HRESULT>(0x800A01C5);
+
+std::string label(const wchar_t* s) { return std::string(s, s + wcslen(s)); }
+
+// The registry area of one test process. Calls that must be refused aim
+// at the "fresh" targets, which a call that got through would create.
+class BadInput : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(apartment_.hr, S_OK);
+        ASSERT_TRUE(seam().module);
+        base_ = test_key(L"bad-input");
+        delete_key(base_);
+        make_key(base_ + L"\\exists");
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, base_.c_str(), 0, KEY_ALL_ACCESS, root_.put()),
+                  ERROR_SUCCESS);
+        // A key handle works as a root for the handle-level methods, so
+        // every key they touch stays under ours.
+        root_value_ = static_cast<LONG>(reinterpret_cast<LONG_PTR>(root_.get()));
+        for (const ClassRef& cls : kClasses) {
+            Com<IDispatch> object = seam().create<IDispatch>(*cls.clsid);
+            ASSERT_TRUE(object);
+            objects_.push_back(object);
+        }
+        g_restart_requests = 0;
+    }
+
+    void TearDown() override
+    {
+        expect_nothing_fresh();
+        root_.put();
+        delete_key(base_);
+    }
+
+    void expect_nothing_fresh()
+    {
+        EXPECT_FALSE(key_exists(base_ + L"\\fresh")) << "a refused call created a key";
+        EXPECT_FALSE(value_exists(base_ + L"\\exists", L"fresh")) << "a refused call wrote a value";
+    }
+
+    IDispatch* object_of(const ClassRef* cls)
+    {
+        return objects_[static_cast<size_t>(cls - kClasses)].get();
+    }
+
+    // The arguments of a call that succeeds. With `fresh`, a write method
+    // would create base\fresh or the value "fresh".
+    struct Args {
+        std::list<Variant> holders;  // the caller's variables, declared order
+        std::vector<VARIANT*> slots;
+        Variant& add()
+        {
+            holders.emplace_back();
+            slots.push_back(&holders.back());
+            return holders.back();
+        }
+        void text(const std::wstring& s)
+        {
+            Variant& v = add();
+            V_VT(&v) = VT_BSTR;
+            V_BSTR(&v) = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+        }
+        void number(LONG n)
+        {
+            Variant& v = add();
+            V_VT(&v) = VT_I4;
+            V_I4(&v) = n;
+        }
+    };
+
+    void good_args(const MethodRef& m, bool fresh, Args& a)
+    {
+        const std::wstring name = m.name;
+        const std::wstring exists = base_ + L"\\exists";
+        if (name == L"CreateRegKey") {
+            a.number(root_value_), a.text(fresh ? L"fresh\\created" : L"made"), a.number(0);
+        } else if (name == L"QueryRegValue") {
+            a.number(root_value_), a.text(L"exists"), a.text(L"v"), a.text(L"");
+        } else if (name == L"SetRegValue") {
+            a.number(root_value_), a.text(L"exists"), a.text(fresh ? L"fresh" : L"set"), a.text(L"data");
+        } else if (name == L"RegReadString") {
+            a.text(L"HKCU"), a.text(exists), a.text(L"v");
+        } else if (name == L"RegWriteString") {
+            a.text(L"HKCU"), a.text(exists), a.text(fresh ? L"fresh" : L"written"), a.text(L"data");
+        } else if (name == L"RegCreateKey") {
+            a.text(L"HKCU"), a.text(fresh ? base_ + L"\\fresh\\created" : base_ + L"\\made");
+        } else if (name == L"GetLocation") {
+            a.text(L"\"C:\\Program Files\\App\\app.exe\" /x");
+        }
+    }
+
+    // rgvarg for the arguments: by-reference parameters get the caller's
+    // variable by reference, as script hosts pass them; `by_ref` passes
+    // every argument so.
+    static std::vector<VARIANT> rgvarg(const MethodRef& m, Args& a, bool by_ref = false)
+    {
+        std::vector<VARIANT> out;
+        for (size_t p = 0; p < a.slots.size(); ++p) {
+            const bool ref = by_ref || (p < m.params.size() && (m.params[p] & VT_BYREF));
+            out.insert(out.begin(), ref ? v_ref(a.slots[p]) : *a.slots[p]);
+        }
+        return out;
+    }
+
+    // Calls a method through the method table with the fresh targets and
+    // checks that a failing call leaves its result cleared.
+    HRESULT call_table(const MethodRef& m, IDispatch* object)
+    {
+        const std::wstring name = m.name;
+        auto* r = static_cast<_Registry*>(object);
+        auto* w = static_cast<_WindowsInfo*>(object);
+        Bstr sub(L"fresh\\created"), exists(L"exists"), fresh(L"fresh"), data(L"kept"), hkcu(L"HKCU"),
+            v(L"v"), full_exists(base_ + L"\\exists"), full_fresh(base_ + L"\\fresh\\created");
+        LONG status = 0, platform = 7;
+        VARIANT_BOOL ok = 7;
+        SHORT number = 7;
+        BSTR text = SysAllocString(L"stale");
+        HRESULT hr = E_FAIL;
+        if (name == L"CreateRegKey")
+            hr = r->CreateRegKey(root_value_, sub.get(), &status, &ok);
+        else if (name == L"QueryRegValue")
+            hr = r->QueryRegValue(root_value_, exists.get(), v.get(), data.ref(), &ok);
+        else if (name == L"SetRegValue")
+            hr = r->SetRegValue(root_value_, exists.get(), fresh.get(), data.ref(), &ok);
+        else if (name == L"RegReadString")
+            hr = r->RegReadString(hkcu.get(), full_exists.ref(), v.ref(), &text);
+        else if (name == L"RegWriteString")
+            hr = r->RegWriteString(hkcu.get(), full_exists.get(), fresh.get(), data.get(), &number);
+        else if (name == L"RegCreateKey")
+            hr = r->RegCreateKey(hkcu.ref(), full_fresh.ref(), &number);
+        else if (name == L"GetOSType")
+            hr = w->GetOSType(&platform);
+        else if (name == L"GetOSVersionInfo")
+            hr = w->GetOSVersionInfo(&text);
+        else if (name == L"GetWebBrowser")
+            hr = w->GetWebBrowser(&text);
+        else if (name == L"GetDefaultBrowserPath")
+            hr = w->GetDefaultBrowserPath(&text);
+        else if (name == L"CurrentGMTTime")
+            hr = static_cast<_Time*>(object)->CurrentGMTTime(&text);
+        else if (name == L"CurrentLocalTime")
+            hr = static_cast<_Time*>(object)->CurrentLocalTime(&text);
+        else if (name == L"Reboot")
+            hr = static_cast<_Reboot*>(object)->Reboot(&number);
+        else
+            ADD_FAILURE() << "no method-table call for " << label(m.name);
+        if (FAILED(hr)) {
+            switch (m.result) {
+            case VT_BSTR: EXPECT_EQ(text, nullptr); break;
+            case VT_BOOL: EXPECT_EQ(ok, VARIANT_FALSE); break;
+            case VT_I2: EXPECT_EQ(number, 0); break;
+            case VT_I4: EXPECT_EQ(platform, 0); break;
+            default: break;
+            }
+            EXPECT_EQ(data.str(), L"kept");
+        }
+        SysFreeString(text);
+        return hr;
+    }
+
+    Apartment apartment_;
+    StandIn restart_{"ExitWindowsEx", "user32", reinterpret_cast<void*>(&refuse_restart)};
+    std::wstring base_;
+    Key root_;
+    LONG root_value_ = 0;
+    std::vector<Com<IDispatch>> objects_;
+};
+
+TEST_F(BadInput, CountsNamesIdsFlagsAndInterfaces)
+{
+    unsigned tried = 0;
+    for (const MethodRef& m : methods()) {
+        SCOPED_TRACE(label(m.name));
+        IDispatch* object = object_of(m.owner);
+        const UINT n = static_cast<UINT>(m.params.size());
+
+        // Missing and extra arguments.
+        std::vector<UINT> counts{n + 1, n + 2};
+        if (n > 0)
+            counts.push_back(n - 1);
+        if (n > 1)
+            counts.push_back(0);
+        for (UINT count : counts) {
+            Args a;
+            good_args(m, true, a);
+            while (a.slots.size() < count)
+                a.number(1);
+            a.slots.resize(count);
+            Invoked call;
+            invoke(call, object, m.id, rgvarg(m, a));
+            EXPECT_EQ(call.hr, DISP_E_BADPARAMCOUNT) << count << " arguments";
+            ++tried;
+        }
+
+        // Named arguments: the names of the type library, in any order.
+        if (n > 0) {
+            std::vector<LPOLESTR> names{const_cast<LPOLESTR>(m.name)};
+            for (const wchar_t* p : m.names)
+                names.push_back(const_cast<LPOLESTR>(p));
+            std::vector<DISPID> ids(names.size(), 12345);
+            ASSERT_EQ(object->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()),
+                                            0, ids.data()),
+                      S_OK);
+            EXPECT_EQ(ids[0], m.id);
+            for (UINT p = 0; p < n; ++p)
+                EXPECT_EQ(ids[p + 1], static_cast<DISPID>(p));
+            ++tried;
+
+            // All named, in declared order (rgvarg holds them as given).
+            Args a;
+            good_args(m, false, a);
+            std::vector<VARIANT> args;
+            std::vector<DISPID> named;
+            for (UINT p = 0; p < n; ++p) {
+                const bool ref = m.params[p] & VT_BYREF;
+                args.push_back(ref ? v_ref(a.slots[p]) : *a.slots[p]);
+                named.push_back(static_cast<DISPID>(p));
+            }
+            Invoked by_name;
+            invoke(by_name, object, m.id, args, named);
+            EXPECT_EQ(by_name.hr, S_OK);
+            EXPECT_EQ(V_VT(&by_name.result), m.result);
+            ++tried;
+            // The first positionally, the rest named in reverse order.
+            if (n > 1) {
+                Args b;
+                good_args(m, false, b);
+                std::vector<VARIANT> mixed;
+                std::vector<DISPID> ids_mixed;
+                for (UINT p = 1; p < n; ++p) {
+                    const bool ref = m.params[p] & VT_BYREF;
+                    mixed.push_back(ref ? v_ref(b.slots[p]) : *b.slots[p]);
+                    ids_mixed.push_back(static_cast<DISPID>(p));
+                }
+                mixed.push_back((m.params[0] & VT_BYREF) ? v_ref(b.slots[0]) : *b.slots[0]);
+                Invoked call;
+                invoke(call, object, m.id, mixed, ids_mixed);
+                EXPECT_EQ(call.hr, S_OK);
+                EXPECT_EQ(V_VT(&call.result), m.result);
+                if (m.result == VT_BSTR || m.result == VT_BOOL || m.result == VT_I2) {
+                    Args c;
+                    good_args(m, false, c);
+                    Invoked positional;
+                    invoke(positional, object, m.id, rgvarg(m, c));
+                    EXPECT_EQ(VarCmp(&call.result, &positional.result, 0, 0),
+                              static_cast<HRESULT>(VARCMP_EQ));
+                }
+                ++tried;
+            }
+
+            // Bogus named ids: unknown, negative, repeated, or naming a
+            // parameter already given by position.
+            std::vector<std::vector<DISPID>> bogus = {{static_cast<DISPID>(n)}, {99}, {-1},
+                                                     {DISPID_PROPERTYPUT}};
+            if (n > 1) {
+                bogus.push_back({0, 0});
+                bogus.push_back({1, 1});
+            }
+            for (const auto& ids_bad : bogus) {
+                Args c;
+                good_args(m, true, c);
+                std::vector<VARIANT> args_bad = rgvarg(m, c);
+                Invoked call;
+                invoke(call, object, m.id, args_bad, ids_bad);
+                EXPECT_EQ(call.hr, DISP_E_PARAMNOTFOUND) << "named id " << ids_bad[0];
+                ++tried;
+            }
+            if (n > 1) {
+                // Parameter 0 given by position (the last in rgvarg) and named as well.
+                Args c;
+                good_args(m, true, c);
+                std::vector<VARIANT> args_bad = rgvarg(m, c);
+                std::vector<DISPID> ids_bad{0};
+                for (UINT p = 2; p < n; ++p)
+                    ids_bad.push_back(static_cast<DISPID>(p));
+                Invoked call;
+                invoke(call, object, m.id, args_bad, ids_bad);
+                EXPECT_EQ(call.hr, DISP_E_PARAMNOTFOUND) << "parameter 0 named after by position";
+                ++tried;
+            }
+
+            // A parameter name the method does not have.
+            LPOLESTR wrong[] = {const_cast<LPOLESTR>(m.name), const_cast<LPOLESTR>(L"NoSuchParameter")};
+            DISPID wrong_ids[2] = {0, 0};
+            EXPECT_EQ(object->GetIDsOfNames(IID_NULL, wrong, 2, 0, wrong_ids), DISP_E_UNKNOWNNAME);
+            EXPECT_EQ(wrong_ids[0], m.id);
+            EXPECT_EQ(wrong_ids[1], DISPID_UNKNOWN);
+            ++tried;
+        }
+
+        // Names compare without regard to case.
+        std::wstring lower = m.name;
+        for (auto& c : lower)
+            c = static_cast<wchar_t>(towlower(c));
+        EXPECT_EQ(id_of(object, lower.c_str()), m.id);
+
+        // Flags other than a method call, and an interface id other than IID_NULL.
+        for (WORD flags : {WORD(DISPATCH_PROPERTYGET), WORD(DISPATCH_PROPERTYPUT),
+                           WORD(DISPATCH_PROPERTYPUTREF), WORD(0)}) {
+            Args a;
+            good_args(m, true, a);
+            Invoked call;
+            invoke(call, object, m.id, rgvarg(m, a), {}, flags);
+            EXPECT_EQ(call.hr, DISP_E_MEMBERNOTFOUND) << "flags " << flags;
+            ++tried;
+        }
+        {
+            // A method called with the property-get flag as well, as script
+            // hosts do, runs normally.
+            Args good;
+            good_args(m, false, good);
+            Invoked both;
+            invoke(both, object, m.id, rgvarg(m, good), {}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+            EXPECT_EQ(both.hr, S_OK);
+            EXPECT_EQ(V_VT(&both.result), m.result);
+            Args a;
+            good_args(m, true, a);
+            for (const IID* iid : {&IID_IDispatch, m.owner->iid, &IID_IUnknown}) {
+                Invoked call2;
+                invoke(call2, object, m.id, rgvarg(m, a), {}, DISPATCH_METHOD, *iid);
+                EXPECT_EQ(call2.hr, DISP_E_UNKNOWNINTERFACE);
+                ++tried;
+            }
+        }
+
+        // No DISPPARAMS, or inconsistent ones.
+        EXPECT_EQ(object->Invoke(m.id, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr,
+                                 nullptr),
+                  E_INVALIDARG);
+        VARIANT one = v_i4(1);
+        DISPID named_one = 0;
+        DISPPARAMS more_named{&one, &named_one, 0, 1};
+        EXPECT_EQ(object->Invoke(m.id, IID_NULL, 0, DISPATCH_METHOD, &more_named, nullptr, nullptr,
+                                 nullptr),
+                  E_INVALIDARG);
+        DISPPARAMS no_array{nullptr, nullptr, n + 1, 0};
+        EXPECT_EQ(object->Invoke(m.id, IID_NULL, 0, DISPATCH_METHOD, &no_array, nullptr, nullptr,
+                                 nullptr),
+                  E_INVALIDARG);
+        tried += 3;
+    }
+
+    // Unknown names and dispatch ids, private methods included.
+    struct Unknown {
+        const ClassRef* cls;
+        const wchar_t* name;
+    };
+    const Unknown names[] = {
+        {&kClasses[0], L"RootKeyFromName"}, {&kClasses[3], L"RestartWindows"},
+        {&kClasses[3], L"IsWindowsNT"},     {&kClasses[3], L"GetPlatformId"},
+        {&kClasses[2], L"Reboot"},          {&kClasses[1], L"QueryRegValue"},
+        {&kClasses[0], L"NoSuchMethod"},    {&kClasses[1], L""},
+        {&kClasses[2], L"CurrentGMTTime "}, {&kClasses[3], L"Reboot2"},
+    };
+    for (const Unknown& u : names) {
+        LPOLESTR list[] = {const_cast<LPOLESTR>(u.name)};
+        DISPID id = 0;
+        EXPECT_EQ(object_of(u.cls)->GetIDsOfNames(IID_NULL, list, 1, 0, &id), DISP_E_UNKNOWNNAME)
+            << label(u.name);
+        EXPECT_EQ(id, DISPID_UNKNOWN);
+        ++tried;
+    }
+    for (const ClassRef& cls : kClasses) {
+        IDispatch* object = object_of(&cls);
+        LPOLESTR list[] = {const_cast<LPOLESTR>(L"x")};
+        DISPID id;
+        EXPECT_EQ(object->GetIDsOfNames(IID_IDispatch, list, 1, 0, &id), DISP_E_UNKNOWNINTERFACE);
+        const DISPID ids[] = {DISPID_VALUE, DISPID_UNKNOWN, DISPID_NEWENUM, 1, 0x60020000,
+                              0x60030007, 0x60040000, 0x7FFFFFFF};
+        for (DISPID bad : ids) {
+            Invoked call;
+            invoke(call, object, bad, {});
+            EXPECT_EQ(call.hr, DISP_E_MEMBERNOTFOUND) << label(cls.name) << " id " << bad;
+            ++tried;
+        }
+    }
+    // Ids that belong to private methods: RootKeyFromName (index 0) and
+    // the three private methods after Reboot.
+    for (DISPID bad : {0x60030000, 0x60030007}) {
+        Invoked call;
+        invoke(call, object_of(&kClasses[0]), bad, {});
+        EXPECT_EQ(call.hr, DISP_E_MEMBERNOTFOUND);
+    }
+    for (DISPID bad : {0x60030001, 0x60030002, 0x60030003}) {
+        Invoked call;
+        invoke(call, object_of(&kClasses[3]), bad, {});
+        EXPECT_EQ(call.hr, DISP_E_MEMBERNOTFOUND);
+    }
+    std::printf("%u count, name, id, flag and interface cases\n", tried);
+}
+
+// One kind of argument a caller might pass where it should not.
+struct Kind {
+    const char* label;
+    enum Applies { kAny, kNumber, kText } applies;
+    HRESULT expected;  // S_OK: converted, the method runs normally
+    void (*make)(VARIANT&, IDispatch* some_object);
+};
+
+const Kind kKinds[] = {
+    {"an IDispatch object", Kind::kAny, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch* o) { V_VT(&v) = VT_DISPATCH, V_DISPATCH(&v) = o, o->AddRef(); }},
+    {"a null IDispatch", Kind::kAny, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_DISPATCH, V_DISPATCH(&v) = nullptr; }},
+    {"an IUnknown object", Kind::kAny, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch* o) { V_VT(&v) = VT_UNKNOWN, V_UNKNOWN(&v) = o, o->AddRef(); }},
+    {"a SAFEARRAY of Long", Kind::kAny, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_ARRAY | VT_I4, V_ARRAY(&v) = SafeArrayCreateVector(VT_I4, 0, 3); }},
+    {"a SAFEARRAY of String", Kind::kAny, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_ARRAY | VT_BSTR, V_ARRAY(&v) = SafeArrayCreateVector(VT_BSTR, 0, 2); }},
+    {"Null (VT_NULL)", Kind::kAny, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_NULL; }},
+    {"a missing optional argument (VT_ERROR)", Kind::kAny, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_ERROR, V_ERROR(&v) = DISP_E_PARAMNOTFOUND; }},
+    {"\"abc\" for a Long", Kind::kNumber, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L"abc"); }},
+    {"the empty text for a Long", Kind::kNumber, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L""); }},
+    {"the null string for a Long", Kind::kNumber, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = nullptr; }},
+    {"1e20 (Double) for a Long", Kind::kNumber, DISP_E_OVERFLOW,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_R8, V_R8(&v) = 1e20; }},
+    {"3000000000 (Double) for a Long", Kind::kNumber, DISP_E_OVERFLOW,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_R8, V_R8(&v) = 3e9; }},
+    {"-2147483649 (Double) for a Long", Kind::kNumber, DISP_E_OVERFLOW,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_R8, V_R8(&v) = -2147483649.0; }},
+    {"3000000000 (64-bit integer) for a Long", Kind::kNumber, DISP_E_OVERFLOW,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_I8, V_I8(&v) = 3000000000LL; }},
+    {"\"3000000000\" for a Long", Kind::kNumber, DISP_E_OVERFLOW,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L"3000000000"); }},
+    // Converted: the method runs with the converted value. Numbers are
+    // chosen so that no handle of this process can be meant.
+    {"Empty (VT_EMPTY)", Kind::kAny, S_OK, [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_EMPTY; }},
+    {"\" 1000000000 \" for a Long", Kind::kNumber, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L" 1000000000 "); }},
+    {"1000000000.5 (Double) for a Long", Kind::kNumber, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_R8, V_R8(&v) = 1000000000.5; }},
+    {"True (Boolean) for a Long", Kind::kNumber, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_BOOL, V_BOOL(&v) = VARIANT_TRUE; }},
+    {"-30000 (Integer) for a Long", Kind::kNumber, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_I2, V_I2(&v) = -30000; }},
+    {"42 (Long) for a text", Kind::kText, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_I4, V_I4(&v) = 42; }},
+    {"2.5 (Double) for a text", Kind::kText, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_R8, V_R8(&v) = 2.5; }},
+    {"True (Boolean) for a text", Kind::kText, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_BOOL, V_BOOL(&v) = VARIANT_TRUE; }},
+    {"the null string for a text", Kind::kText, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = nullptr; }},
+    {"a 1 MiB text", Kind::kText, S_OK,
+     [](VARIANT& v, IDispatch*) {
+         V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocStringLen(nullptr, 1 << 20);
+         for (UINT i = 0; i < (1u << 20); ++i)
+             V_BSTR(&v)[i] = static_cast<wchar_t>(L'a' + i % 26);
+     }},
+    {"a text with embedded NULs", Kind::kText, S_OK,
+     [](VARIANT& v, IDispatch*) {
+         static const wchar_t text[] = L"exists\0tail\0exe";
+         V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocStringLen(text, 15);
+     }},
+};
+
+TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
+{
+    unsigned tried = 0, refused = 0;
+    IDispatch* some_object = object_of(&kClasses[2]);
+    // Refusals first, aimed at the fresh targets; then the conversions.
+    for (bool converting : {false, true}) {
+        for (const MethodRef& m : methods()) {
+            const UINT n = static_cast<UINT>(m.params.size());
+            IDispatch* object = object_of(m.owner);
+            for (UINT p = 0; p < n; ++p) {
+                const VARTYPE declared = m.params[p] & ~VT_BYREF;
+                for (const Kind& kind : kKinds) {
+                    if ((kind.expected == S_OK) != converting)
+                        continue;
+                    if ((kind.applies == Kind::kNumber && declared != VT_I4) ||
+                        (kind.applies == Kind::kText && declared != VT_BSTR))
+                        continue;
+                    for (bool by_ref : {false, true}) {
+                        SCOPED_TRACE(label(m.name) + " parameter " + std::to_string(p) + ": " +
+                                     kind.label + (by_ref ? ", by reference" : ", by value"));
+                        Args a;
+                        good_args(m, !converting, a);
+                        // A name-level write given another key name would
+                        // write under HKCU itself: an unknown root keeps it out.
+                        if (converting && p == 1 &&
+                            (m.name == std::wstring(L"RegWriteString") ||
+                             m.name == std::wstring(L"RegCreateKey"))) {
+                            VariantClear(a.slots[0]);
+                            V_VT(a.slots[0]) = VT_BSTR;
+                            V_BSTR(a.slots[0]) = SysAllocString(L"no root");
+                        }
+                        VariantClear(a.slots[p]);
+                        kind.make(*a.slots[p], some_object);
+                        const VARTYPE before = V_VT(a.slots[p]);
+                        std::vector<VARIANT> args = rgvarg(m, a);
+                        const UINT index = n - 1 - p;
+                        if (by_ref)
+                            args[index] = v_ref(a.slots[p]);
+                        else if (V_VT(&args[index]) == (VT_BYREF | VT_VARIANT))
+                            args[index] = *a.slots[p];
+                        Invoked call;
+                        invoke(call, object, m.id, args);
+                        EXPECT_EQ(call.hr, kind.expected);
+                        if (FAILED(kind.expected)) {
+                            EXPECT_EQ(call.arg_err, index);
+                            EXPECT_EQ(V_VT(&call.result), VT_EMPTY);
+                            EXPECT_EQ(V_VT(a.slots[p]), before);  // the caller's variable as it was
+                            ++refused;
+                        } else {
+                            EXPECT_EQ(V_VT(&call.result), m.result);
+                            // A by-reference parameter hands its variable back in the declared type.
+                            const bool written_back = by_ref && (m.params[p] & VT_BYREF);
+                            EXPECT_EQ(V_VT(a.slots[p]), written_back ? declared : before);
+                        }
+                        ++tried;
+                    }
+                }
+            }
+        }
+        if (!converting)
+            expect_nothing_fresh();
+    }
+    std::printf("%u wrong-type cases (%u refused before the call)\n", tried, refused);
+
+    // An unsigned Long (VT_UI4) is taken over bit for bit by the platform's
+    // conversion: 0x80000001 is HKEY_CURRENT_USER.
+    Com<IDispatch> registry = seam().create<IDispatch>(CLSID_Registry);
+    Variant status, result;
+    V_VT(&status) = VT_I4;
+    VARIANT root;
+    VariantInit(&root);
+    V_VT(&root) = VT_UI4;
+    V_UI4(&root) = 0x80000001u;
+    Bstr sub(base_ + L"\\unsigned");
+    EXPECT_EQ(call_by_name(registry.get(), L"CreateRegKey", {root, v_str(sub.get()), v_ref(&status)},
+                           &result),
+              S_OK);
+    EXPECT_EQ(V_BOOL(&result), VARIANT_TRUE);
+    EXPECT_EQ(V_I4(&status), 1);
+    EXPECT_TRUE(key_exists(base_ + L"\\unsigned"));
+}
+
+// The same bad texts through the method table: null strings, 1 MiB texts
+// and texts with NULs inside, in every text parameter of every method.
+TEST_F(BadInput, NullHugeAndNulTextsThroughTheMethodTable)
+{
+    std::wstring huge(1 << 20, L'x');
+    const std::wstring texts[] = {std::wstring(), huge, std::wstring(L"exists\0tail", 11),
+                                  std::wstring(L"a\0exe\0", 6)};
+    const bool is_null[] = {true, false, false, false};
+    auto* r = static_cast<_Registry*>(object_of(&kClasses[0]));
+    auto* w = static_cast<_WindowsInfo*>(object_of(&kClasses[1]));
+    unsigned tried = 0;
+    for (size_t t = 0; t < std::size(texts); ++t) {
+        SCOPED_TRACE("text " + std::to_string(t));
+        auto make = [&] { return is_null[t] ? Bstr() : Bstr(texts[t]); };
+        for (int p = 0; p < 4; ++p) {
+            // Every text parameter in turn takes the bad text; the others
+            // aim at the test keys.
+            auto text_at = [&](int q, const std::wstring& good) { return q == p ? make() : Bstr(good); };
+            LONG status = 0;
+            VARIANT_BOOL ok = 7;
+            if (p < 1) {
+                Bstr sub = text_at(0, L"made");
+                EXPECT_EQ(r->CreateRegKey(root_value_, sub.get(), &status, &ok), S_OK);
+                EXPECT_TRUE(ok == VARIANT_TRUE || ok == VARIANT_FALSE);
+                ++tried;
+            }
+            if (p < 3) {
+                Bstr sub = text_at(0, L"exists"), name = text_at(1, L"v"), data = text_at(2, L"kept");
+                const std::wstring data_before = data.str();
+                EXPECT_EQ(r->QueryRegValue(root_value_, sub.get(), name.get(), data.ref(), &ok), S_OK);
+                EXPECT_TRUE(ok == VARIANT_TRUE || ok == VARIANT_FALSE);
+                if (ok == VARIANT_FALSE) {
+                    EXPECT_EQ(data.str(), data_before);
+                }
+                ++tried;
+                Bstr sub2 = text_at(0, L"exists"), name2 = text_at(1, L"set"), data2 = text_at(2, L"data");
+                EXPECT_EQ(r->SetRegValue(root_value_, sub2.get(), name2.get(), data2.ref(), &ok), S_OK);
+                EXPECT_TRUE(ok == VARIANT_TRUE || ok == VARIANT_FALSE);
+                // The buffer comes back as converted for storage: the same
+                // text, over its whole length, for these ASCII texts.
+                EXPECT_EQ(data2.str(), p == 2 ? texts[t] : L"data");
+                ++tried;
+                Bstr root = text_at(0, L"HKCU"), key = text_at(1, base_ + L"\\exists"),
+                     value = text_at(2, L"v"), out;
+                EXPECT_EQ(r->RegReadString(root.get(), key.ref(), value.ref(), out.put()), S_OK);
+                ++tried;
+            }
+            {
+                // Key name bad: an unknown root keeps the write inside our keys.
+                Bstr root = text_at(0, p == 1 ? L"no root" : L"HKCU");
+                Bstr key = text_at(1, base_ + L"\\exists"), name = text_at(2, L"written"),
+                     value = text_at(3, L"data");
+                SHORT written = 7;
+                EXPECT_EQ(r->RegWriteString(root.get(), key.get(), name.get(), value.get(), &written), S_OK);
+                EXPECT_TRUE(written == 0 || written == 1);
+                ++tried;
+            }
+            if (p < 2) {
+                Bstr root = text_at(0, p == 1 ? L"no root" : L"HKCU"), key = text_at(1, base_ + L"\\made");
+                SHORT created = 7;
+                EXPECT_EQ(r->RegCreateKey(root.ref(), key.ref(), &created), S_OK);
+                EXPECT_TRUE(created == 0 || created == 1 || created == 2);
+                ++tried;
+            }
+        }
+        Bstr path = make();
+        EXPECT_EQ(w->GetLocation(path.ref()), S_OK);
+        ++tried;
+    }
+    // The last text stored went over its whole length, NULs included:
+    // "a", NUL, "exe", NUL and the terminating NUL.
+    Key exists;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (base_ + L"\\exists").c_str(), 0, KEY_READ, exists.put()),
+              ERROR_SUCCESS);
+    BYTE stored[16] = {};
+    DWORD size = sizeof stored, type = 0;
+    ASSERT_EQ(RegQueryValueExA(exists.get(), "set", nullptr, &type, stored, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    ASSERT_EQ(size, 7u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(stored), 7), std::string("a\0exe\0\0", 7));
+    std::printf("%u method-table calls with null, 1 MiB and NUL-holding texts\n", tried);
+}
+
+TEST_F(BadInput, NullPointersThroughTheMethodTable)
+{
+    auto* r = static_cast<_Registry*>(object_of(&kClasses[0]));
+    auto* w = static_cast<_WindowsInfo*>(object_of(&kClasses[1]));
+    auto* t = static_cast<_Time*>(object_of(&kClasses[2]));
+    auto* b = static_cast<_Reboot*>(object_of(&kClasses[3]));
+    Bstr fresh(L"fresh\\created"), exists(L"exists"), name(L"fresh"), data(L"data"), hkcu(L"HKCU");
+    Bstr full_fresh(base_ + L"\\fresh\\created"), full_exists(base_ + L"\\exists");
+    LONG status = 0;
+    VARIANT_BOOL ok = 0;
+    SHORT number = 0;
+    BSTR text = nullptr;
+    const HRESULT statuses[] = {
+        r->CreateRegKey(root_value_, fresh.get(), nullptr, &ok),
+        r->CreateRegKey(root_value_, fresh.get(), &status, nullptr),
+        r->QueryRegValue(root_value_, exists.get(), name.get(), nullptr, &ok),
+        r->QueryRegValue(root_value_, exists.get(), name.get(), data.ref(), nullptr),
+        r->SetRegValue(root_value_, exists.get(), name.get(), nullptr, &ok),
+        r->SetRegValue(root_value_, exists.get(), name.get(), data.ref(), nullptr),
+        r->RegReadString(hkcu.get(), nullptr, name.ref(), &text),
+        r->RegReadString(hkcu.get(), full_exists.ref(), nullptr, &text),
+        r->RegReadString(hkcu.get(), full_exists.ref(), name.ref(), nullptr),
+        r->RegWriteString(hkcu.get(), full_exists.get(), name.get(), data.get(), nullptr),
+        r->RegCreateKey(nullptr, full_fresh.ref(), &number),
+        r->RegCreateKey(hkcu.ref(), nullptr, &number),
+        r->RegCreateKey(hkcu.ref(), full_fresh.ref(), nullptr),
+        w->GetOSType(nullptr),
+        w->GetOSVersionInfo(nullptr),
+        w->GetWebBrowser(nullptr),
+        w->GetLocation(nullptr),
+        w->GetDefaultBrowserPath(nullptr),
+        t->CurrentGMTTime(nullptr),
+        t->CurrentLocalTime(nullptr),
+        b->Reboot(nullptr),
+    };
+    for (size_t i = 0; i < std::size(statuses); ++i)
+        EXPECT_EQ(statuses[i], E_POINTER) << "case " << i;
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(g_restart_requests, 0);
+
+    // The inherited operations as well.
+    for (const ClassRef& cls : kClasses) {
+        IDispatch* object = object_of(&cls);
+        EXPECT_EQ(object->GetTypeInfoCount(nullptr), E_POINTER);
+        EXPECT_EQ(object->GetTypeInfo(0, 0, nullptr), E_POINTER);
+        ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
+        EXPECT_EQ(object->GetTypeInfo(1, 0, &info), DISP_E_BADINDEX);
+        EXPECT_EQ(info, nullptr);
+        LPOLESTR names[] = {const_cast<LPOLESTR>(L"x")};
+        DISPID id;
+        EXPECT_EQ(object->GetIDsOfNames(IID_NULL, nullptr, 1, 0, &id), E_POINTER);
+        EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr), E_POINTER);
+        EXPECT_EQ(object->QueryInterface(*cls.iid, nullptr), E_POINTER);
+    }
+    std::printf("%zu null out pointers, 6 null pointers to inherited operations per class\n",
+                std::size(statuses));
+}
+
+// A declared function that cannot be bound fails the call with its
+// run-time error, early and late bound, and nothing is written.
+TEST_F(BadInput, UnboundFunctionsFailWithTheirRunTimeError)
+{
+    // A file that exists but is no library.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring junk = std::wstring(temp) + L"tarnwick-junk-" +
+                              std::to_wstring(GetCurrentProcessId()) + L".dll";
+    {
+        HANDLE file = CreateFileW(junk.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written;
+        WriteFile(file, "not a library", 13, &written, nullptr);
+        CloseHandle(file);
+    }
+    char junk_a[MAX_PATH];
+    WideCharToMultiByte(CP_ACP, 0, junk.c_str(), -1, junk_a, MAX_PATH, nullptr, nullptr);
+
+    struct Binding {
+        const char* label;
+        const char* library;  // null: as declared
+        const char* export_name;
+        HRESULT status;
+        const wchar_t* description;
+    };
+    const Binding bindings[] = {
+        {"library not found", "tarnwick-no-such-library.dll", nullptr, kFileNotFound, L"File not found"},
+        {"export not found", nullptr, "TarnwickNoSuchExport", kEntryNotFound, L"Entry point not found"},
+        {"not a library", junk_a, nullptr, kLoadFailed, L"Error in loading the library"},
+    };
+    struct Target {
+        const MethodRef* method;
+        const char* function;
+        const char* library;
+        const wchar_t* source = nullptr;  // the class that raised it, when not the method's own
+    };
+    auto method = [](const wchar_t* name) {
+        for (const MethodRef& m : methods())
+            if (name == std::wstring(m.name))
+                return &m;
+        return static_cast<const MethodRef*>(nullptr);
+    };
+    const Target targets[] = {
+        {method(L"CreateRegKey"), "RegCreateKeyExA", "advapi32.dll"},
+        {method(L"QueryRegValue"), "RegOpenKeyExA", "advapi32.dll"},
+        {method(L"SetRegValue"), "RegOpenKeyExA", "advapi32.dll"},
+        {method(L"SetRegValue"), "RegSetValueExA", "advapi32.dll"},
+        {method(L"RegReadString"), "RegQueryValueExA", "advapi32.dll"},
+        {method(L"RegWriteString"), "RegOpenKeyExA", "advapi32.dll"},
+        {method(L"RegCreateKey"), "RegCreateKeyExA", "advapi32.dll"},
+        {method(L"GetOSType"), "GetVersionExA", "kernel32"},
+        {method(L"GetOSVersionInfo"), "GetVersionExA", "kernel32"},
+        // Raised in the Registry object of their own; its error information passes on.
+        {method(L"GetWebBrowser"), "RegOpenKeyExA", "advapi32.dll", L"TarnwickDLL.Registry"},
+        {method(L"GetDefaultBrowserPath"), "RegOpenKeyExA", "advapi32.dll", L"TarnwickDLL.Registry"},
+        {method(L"CurrentGMTTime"), "GetSystemTime", "kernel32"},
+        {method(L"CurrentLocalTime"), "GetLocalTime", "kernel32"},
+        {method(L"Reboot"), "GetVersionExA", "kernel32"},
+        {method(L"Reboot"), "OpenProcessToken", "advapi32.dll"},
+        {method(L"Reboot"), "ExitWindowsEx", "user32"},
+    };
+    unsigned tried = 0;
+    for (const Binding& binding : bindings) {
+        for (const Target& target : targets) {
+            ASSERT_TRUE(target.method);
+            const MethodRef& m = *target.method;
+            SCOPED_TRACE(label(m.name) + " with " + target.function + ": " + binding.label);
+            IDispatch* object = object_of(m.owner);
+            seam().bind(target.function, binding.library, binding.export_name, nullptr);
+            for (bool with_excep : {true, false}) {
+                Args a;
+                good_args(m, true, a);
+                std::vector<VARIANT> args = rgvarg(m, a);
+                DISPPARAMS params{args.empty() ? nullptr : args.data(), nullptr,
+                                  static_cast<UINT>(args.size()), 0};
+                Variant result;
+                EXCEPINFO excep{};
+                HRESULT hr = object->Invoke(m.id, IID_NULL, 0, DISPATCH_METHOD, &params, &result,
+                                            with_excep ? &excep : nullptr, nullptr);
+                if (with_excep) {
+                    EXPECT_EQ(hr, DISP_E_EXCEPTION);
+                    EXPECT_EQ(excep.scode, binding.status);
+                    EXPECT_EQ(excep.wCode, 0);
+                    EXPECT_EQ(excep.bstrSource ? std::wstring(excep.bstrSource) : L"",
+                              target.source ? target.source
+                                            : std::wstring(L"TarnwickDLL.") + m.owner->name);
+                    EXPECT_EQ(excep.bstrDescription ? std::wstring(excep.bstrDescription) : L"",
+                              binding.description);
+                    SysFreeString(excep.bstrSource);
+                    SysFreeString(excep.bstrDescription);
+                    SysFreeString(excep.bstrHelpFile);
+                } else {
+                    EXPECT_EQ(hr, binding.status);  // no EXCEPINFO: the status itself
+                }
+                EXPECT_EQ(V_VT(&result), VT_EMPTY);
+                ++tried;
+            }
+            // Through the method table: the status, a cleared result, and
+            // the error information for it.
+            SetErrorInfo(0, nullptr);
+            EXPECT_EQ(call_table(m, object), binding.status);
+            Com<IErrorInfo> error;
+            ASSERT_EQ(GetErrorInfo(0, error.put()), S_OK);
+            Bstr description;
+            error->GetDescription(description.put());
+            EXPECT_EQ(description.str(), binding.description);
+            ++tried;
+            seam().restore(target.function, target.library);
+        }
+    }
+    // The stand-in for restarts was never reached and nothing was written.
+    seam().bind("ExitWindowsEx", nullptr, nullptr, reinterpret_cast<void*>(&refuse_restart));
+    EXPECT_EQ(g_restart_requests, 0);
+    DeleteFileW(junk.c_str());
+    std::printf("%u calls with a function that could not be bound\n", tried);
+
+    // Control: the same calls with everything bound do write the fresh targets.
+    for (const wchar_t* name : {L"CreateRegKey", L"SetRegValue"}) {
+        Args a;
+        good_args(*method(name), true, a);
+        Invoked call;
+        invoke(call, object_of(&kClasses[0]), method(name)->id, rgvarg(*method(name), a));
+        EXPECT_EQ(call.hr, S_OK);
+        EXPECT_EQ(V_BOOL(&call.result), VARIANT_TRUE);
+    }
+    EXPECT_TRUE(key_exists(base_ + L"\\fresh\\created"));
+    EXPECT_TRUE(value_exists(base_ + L"\\exists", L"fresh"));
+    delete_key(base_ + L"\\fresh");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, (base_ + L"\\exists").c_str(), L"fresh");
+}
+
+}  // namespace
+}  // namespace reliability
