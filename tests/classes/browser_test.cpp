@@ -1,8 +1,9 @@
 // The default browser for real: each case points the ".htm" association of
 // the prefix at a ProgID of the test's own and writes that ProgID's command
 // line under HKLM\Software\Classes; everything is put back when the case
-// ends, whether it passed or not. These tests hold a lock of their own in
-// CTest, since they change what every reader of the association sees.
+// ends, whether it passed or not. CTest runs them in a prefix of their own
+// and one at a time, since they change what every reader of the association
+// sees.
 #include "classes_kit.h"
 
 #include <optional>

@@ -23,7 +23,13 @@ struct Behaviour {
 
 BOOL WINAPI FakeVersion(LPOSVERSIONINFOA info)
 {
-    record(format("GetVersionExA(size %lu)", static_cast<unsigned long>(info->dwOSVersionInfoSize)));
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(info);
+    bool rest_zero = true;
+    for (size_t i = 4; i < 148; ++i)
+        rest_zero = rest_zero && bytes[i] == 0;
+    record(format("GetVersionExA(size %lu, rest %s)",
+                  static_cast<unsigned long>(info->dwOSVersionInfoSize),
+                  rest_zero ? "zero" : "not zero"));
     info->dwPlatformId = g.platform_id;
     return g.version;
 }
@@ -128,7 +134,7 @@ void* stand_in_of(const char* function)
     return nullptr;
 }
 
-const std::string kVersion = "GetVersionExA(size 148)";
+const std::string kVersion = "GetVersionExA(size 148, rest zero)";
 const std::string kProcessCall = "GetCurrentProcess()";
 const std::string kOpen = "OpenProcessToken(process, 0x28)";
 const std::string kLookup = "LookupPrivilegeValueA(null, \"SeShutdownPrivilege\", luid 0:0)";
