@@ -116,13 +116,15 @@ fi
 # The run, bounded twice: by the watcher, which ends a program still running
 # after its timeout, and from outside in case Wine itself hangs.
 rc=0
-seen=$(TARNWICK_FAKE_STATUS=$status timeout 60 "$loader" "$watcher" --timeout 20000 $unquoted \
-    --cwd "$(winpath "$work/cwd")" "$(winpath "$app/Pelmora.exe")" "$args" | tr -d '\r') || rc=$?
+TARNWICK_FAKE_STATUS=$status timeout 60 "$loader" "$watcher" --timeout 20000 $unquoted \
+    --cwd "$(winpath "$work/cwd")" "$(winpath "$app/Pelmora.exe")" "$args" \
+    >"$work/watcher.out" || rc=$?
+seen=$(tr -d '\r' <"$work/watcher.out")
 printf '%s\n' "$seen" | sed 's/^/watcher: /'
 [ $rc -eq 0 ] || fail "watcher ended with status $rc"
 
 want=
-[ -z "$box" ] || want="box caption=\"$title\" text=\"$box\" icon=exclamation buttons=1:\"OK\"
+[ -z "$box" ] || want="box caption=\"$title\" text=\"$box\" icon=exclamation buttons=1:\"OK\" owner=none
 "
 want="${want}exit 0x0"
 [ "$seen" = "$want" ] || fail "expected to see:
@@ -131,12 +133,14 @@ $want"
 if [ -n "$check_calls" ]; then
     logged=
     [ ! -f "$app/calls.log" ] || logged=$(tr -d '\r' <"$app/calls.log" | paste -sd, -)
+    echo "exports run: ${logged:-none}"
     [ "$calls" != none ] || calls=
     [ "$logged" = "$calls" ] || fail "exports run: '$logged', expected '$calls'"
 fi
 
 if [ -n "$after" ]; then
     state=$(registration)
+    echo "registration: ${before:+$before before, }$state after"
     [ "$state" = "$after" ] || fail "afterwards: $state, expected $after"
 fi
 

@@ -7,7 +7,8 @@
 //
 // PROGRAM is started with the command line PROGRAM ARGUMENTS, the program's
 // name in double quotes unless --unquoted is given. Output, one item a line:
-//   box caption="..." text="..." icon=NAME buttons=ID:"TEXT",...
+//   box caption="..." text="..." icon=NAME buttons=ID:"TEXT",... owner=OWNER
+//                             OWNER is "none" or the owning window's class
 //   window class="..." caption="..."
 //   exit CODE                 the program ended; CODE is its exit code
 //   output TEXT               a line that the program wrote to its standard
@@ -129,8 +130,10 @@ void Answer(HWND box) {
     if (!text.empty()) text += L" | ";
     text += t;
   }
+  HWND owner = GetWindow(box, GW_OWNER);
   Say(L"box caption=\"" + std::wstring(caption) + L"\" text=\"" + text +
-      L"\" icon=" + NameIcon(parts.icon) + L" buttons=" + parts.buttons);
+      L"\" icon=" + NameIcon(parts.icon) + L" buttons=" + parts.buttons +
+      L" owner=" + (owner == nullptr ? L"none" : L"\"" + ClassOf(owner) + L"\""));
   if (parts.ok != nullptr) {
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(parts.ok));
