@@ -1,0 +1,466 @@
+// The type library inside the built Tarnwick.dll, read back through the
+// platform's type-library reader and, for what that reader reports in its
+// own way, from the stored bytes themselves.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "contract.h"
+
+namespace contract {
+namespace {
+
+using testkit::Bstr;
+using testkit::Com;
+
+constexpr SYSKIND kSysKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+constexpr WORD kInterfaceFlags = 0x11D0;  // hidden, dual, nonextensible, automation, dispatchable
+// {00020430-0000-0000-C000-000000000046}: the standard automation library.
+constexpr GUID kStdOle = {0x00020430, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+std::string narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
+
+class ContractTypeLib : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(apartment_.hr, S_OK);
+        ASSERT_EQ(LoadTypeLibEx(library_path().c_str(), REGKIND_NONE, lib_.put()), S_OK)
+            << narrow(library_path());
+    }
+
+    Com<ITypeInfo> info(UINT index)
+    {
+        Com<ITypeInfo> ti;
+        EXPECT_EQ(lib_->GetTypeInfo(index, ti.put()), S_OK);
+        return ti;
+    }
+    // The method-table side of a dual interface.
+    static Com<ITypeInfo> vtable_side(ITypeInfo* dispatch)
+    {
+        HREFTYPE ref;
+        Com<ITypeInfo> out;
+        if (SUCCEEDED(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)))
+            dispatch->GetRefTypeInfo(ref, out.put());
+        return out;
+    }
+
+    testkit::Apartment apartment_;
+    Com<ITypeLib> lib_;
+};
+
+struct Attr {
+    explicit Attr(ITypeInfo* ti) : ti_(ti) { ti->GetTypeAttr(&a); }
+    ~Attr() { if (a) ti_->ReleaseTypeAttr(a); }
+    TYPEATTR* operator->() const { return a; }
+    ITypeInfo* ti_;
+    TYPEATTR* a = nullptr;
+};
+
+struct Func {
+    Func(ITypeInfo* ti, UINT index) : ti_(ti) { ti->GetFuncDesc(index, &f); }
+    ~Func() { if (f) ti_->ReleaseFuncDesc(f); }
+    FUNCDESC* operator->() const { return f; }
+    ITypeInfo* ti_;
+    FUNCDESC* f = nullptr;
+};
+
+TEST_F(ContractTypeLib, LibraryAttributes)
+{
+    TLIBATTR* a;
+    ASSERT_EQ(lib_->GetLibAttr(&a), S_OK);
+    EXPECT_EQ(a->guid, LIBID_TarnwickDLL);
+    EXPECT_EQ(a->lcid, 0u);
+    EXPECT_EQ(a->syskind, kSysKind);
+    EXPECT_EQ(a->wMajorVerNum, 1);
+    EXPECT_EQ(a->wMinorVerNum, 0);
+    // The reader adds "has a disk image" for a library loaded from a file.
+    EXPECT_EQ(a->wLibFlags & ~LIBFLAG_FHASDISKIMAGE, 0);
+    lib_->ReleaseTLibAttr(a);
+
+    Bstr name, doc, help_file;
+    DWORD context = 99;
+    ASSERT_EQ(lib_->GetDocumentation(-1, name.put(), doc.put(), &context, help_file.put()), S_OK);
+    EXPECT_EQ(name.str(), L"TarnwickDLL");
+    EXPECT_EQ(doc.str(), L"Merrow's Utilities Dynamic Link Library");
+    EXPECT_EQ(context, 0u);
+    EXPECT_EQ(help_file.str(), L"");
+}
+
+TEST_F(ContractTypeLib, EightTypesInOrder)
+{
+    ASSERT_EQ(lib_->GetTypeInfoCount(), 8u);
+    for (UINT i = 0; i < 8; ++i) {
+        const ClassSpec& c = kClasses[i / 2];
+        const bool is_class = i % 2 == 1;
+        SCOPED_TRACE(i);
+        Bstr name, doc;
+        DWORD context = 99;
+        ASSERT_EQ(lib_->GetDocumentation(static_cast<INT>(i), name.put(), doc.put(), &context,
+                                         nullptr),
+                  S_OK);
+        EXPECT_EQ(name.str(), is_class ? c.name : c.iface);
+        EXPECT_EQ(doc.str(), L"") << "no help strings";
+        EXPECT_EQ(context, 0u);
+        TYPEKIND kind;
+        ASSERT_EQ(lib_->GetTypeInfoType(i, &kind), S_OK);
+        EXPECT_EQ(kind, is_class ? TKIND_COCLASS : TKIND_DISPATCH);
+        Attr a(info(i).get());
+        ASSERT_TRUE(a.a);
+        EXPECT_EQ(a->guid, is_class ? *c.clsid : *c.iid);
+    }
+}
+
+TEST_F(ContractTypeLib, DualInterfaces)
+{
+    for (const auto& c : kClasses) {
+        SCOPED_TRACE(narrow(c.iface));
+        Com<ITypeInfo> dispatch;
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*c.iid, dispatch.put()), S_OK);
+        {
+            Attr a(dispatch.get());
+            EXPECT_EQ(a->typekind, TKIND_DISPATCH);
+            // The reader leaves "automation" out of the dispatch view of a dual
+            // interface; the stored flags are checked in StoredFlags below.
+            EXPECT_EQ(a->wTypeFlags | TYPEFLAG_FOLEAUTOMATION, kInterfaceFlags);
+            EXPECT_EQ(a->wMajorVerNum, 1);
+            EXPECT_EQ(a->wMinorVerNum, 0);
+            EXPECT_EQ(a->cImplTypes, 1);
+            EXPECT_EQ(a->cVars, 0);
+        }
+        auto vt = vtable_side(dispatch.get());
+        ASSERT_TRUE(vt);
+        Attr a(vt.get());
+        EXPECT_EQ(a->typekind, TKIND_INTERFACE);
+        EXPECT_EQ(a->wTypeFlags, kInterfaceFlags);
+        EXPECT_EQ(a->guid, *c.iid);
+        EXPECT_EQ(a->wMajorVerNum, 1);
+        EXPECT_EQ(a->wMinorVerNum, 0);
+        EXPECT_EQ(a->cbSizeVft, c.vtable_entries * sizeof(void*));
+        EXPECT_EQ(a->cFuncs, c.vtable_entries - 7);
+        EXPECT_EQ(a->cVars, 0);
+        EXPECT_EQ(a->lcid, 0u);
+
+        // Derived from IDispatch of the standard automation library 2.0.
+        ASSERT_EQ(a->cImplTypes, 1);
+        HREFTYPE ref;
+        ASSERT_EQ(vt->GetRefTypeOfImplType(0, &ref), S_OK);
+        Com<ITypeInfo> base;
+        ASSERT_EQ(vt->GetRefTypeInfo(ref, base.put()), S_OK);
+        Attr b(base.get());
+        EXPECT_EQ(b->guid, IID_IDispatch);
+        Com<ITypeLib> container;
+        UINT index;
+        ASSERT_EQ(base->GetContainingTypeLib(container.put(), &index), S_OK);
+        TLIBATTR* la;
+        ASSERT_EQ(container->GetLibAttr(&la), S_OK);
+        EXPECT_EQ(la->guid, kStdOle);
+        EXPECT_EQ(la->wMajorVerNum, 2);
+        EXPECT_EQ(la->wMinorVerNum, 0);
+        container->ReleaseTLibAttr(la);
+    }
+}
+
+TEST_F(ContractTypeLib, ClassesCreatableWithOneDefaultInterface)
+{
+    for (const auto& c : kClasses) {
+        SCOPED_TRACE(narrow(c.name));
+        Com<ITypeInfo> ti;
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*c.clsid, ti.put()), S_OK);
+        Attr a(ti.get());
+        EXPECT_EQ(a->typekind, TKIND_COCLASS);
+        EXPECT_EQ(a->wTypeFlags, TYPEFLAG_FCANCREATE);
+        EXPECT_EQ(a->wMajorVerNum, 1);
+        EXPECT_EQ(a->wMinorVerNum, 0);
+        ASSERT_EQ(a->cImplTypes, 1);
+        INT flags = -1;
+        ASSERT_EQ(ti->GetImplTypeFlags(0, &flags), S_OK);
+        EXPECT_EQ(flags, IMPLTYPEFLAG_FDEFAULT);
+        HREFTYPE ref;
+        ASSERT_EQ(ti->GetRefTypeOfImplType(0, &ref), S_OK);
+        Com<ITypeInfo> iface;
+        ASSERT_EQ(ti->GetRefTypeInfo(ref, iface.put()), S_OK);
+        Attr i(iface.get());
+        EXPECT_EQ(i->guid, *c.iid);
+    }
+}
+
+// ---------------------------------------------------------------- methods
+
+struct ParamSpec {
+    const wchar_t* name;
+    USHORT flags;
+    VARTYPE type;  // VT_BYREF marks a pointer to the type
+};
+constexpr USHORT kIn = PARAMFLAG_FIN;
+constexpr USHORT kInOut = PARAMFLAG_FIN | PARAMFLAG_FOUT;
+
+struct MethodSpec {
+    const wchar_t* iface;
+    unsigned position;
+    DISPID id;
+    const wchar_t* name;
+    std::vector<ParamSpec> params;
+    VARTYPE result;  // VT_EMPTY: no result parameter
+};
+
+const MethodSpec kMethods[] = {
+    {L"_Reboot", 7, 0x60030000, L"Reboot", {}, VT_I2},
+    {L"_Registry", 7, 0x60030001, L"CreateRegKey",
+     {{L"RootKey", kIn, VT_I4}, {L"strSubKey", kIn, VT_BSTR},
+      {L"KeyStatus", kInOut, VT_BYREF | VT_I4}}, VT_BOOL},
+    {L"_Registry", 8, 0x60030002, L"QueryRegValue",
+     {{L"RootKey", kIn, VT_I4}, {L"strSubKey", kIn, VT_BSTR}, {L"strValueName", kIn, VT_BSTR},
+      {L"strData", kInOut, VT_BYREF | VT_BSTR}}, VT_BOOL},
+    {L"_Registry", 9, 0x60030003, L"SetRegValue",
+     {{L"RootKey", kIn, VT_I4}, {L"SubKey", kIn, VT_BSTR}, {L"ValueName", kIn, VT_BSTR},
+      {L"SettingBuffer", kInOut, VT_BYREF | VT_BSTR}}, VT_BOOL},
+    {L"_Registry", 10, 0x60030004, L"RegReadString",
+     {{L"RootKey", kIn, VT_BSTR}, {L"strKeyName", kInOut, VT_BYREF | VT_BSTR},
+      {L"strValueName", kInOut, VT_BYREF | VT_BSTR}}, VT_BSTR},
+    {L"_Registry", 11, 0x60030005, L"RegWriteString",
+     {{L"RootKey", kIn, VT_BSTR}, {L"strKeyName", kIn, VT_BSTR}, {L"strValueName", kIn, VT_BSTR},
+      {L"strValue", kIn, VT_BSTR}}, VT_I2},
+    {L"_Registry", 12, 0x60030006, L"RegCreateKey",
+     {{L"RootKey", kInOut, VT_BYREF | VT_BSTR}, {L"strKeyName", kInOut, VT_BYREF | VT_BSTR}},
+     VT_I2},
+    {L"_Time", 7, 0x60030000, L"CurrentGMTTime", {}, VT_BSTR},
+    {L"_Time", 8, 0x60030001, L"CurrentLocalTime", {}, VT_BSTR},
+    {L"_WindowsInfo", 7, 0x60030000, L"GetOSType", {}, VT_I4},
+    {L"_WindowsInfo", 8, 0x60030001, L"GetOSVersionInfo", {}, VT_BSTR},
+    {L"_WindowsInfo", 9, 0x60030002, L"GetWebBrowser", {}, VT_BSTR},
+    {L"_WindowsInfo", 10, 0x60030003, L"GetLocation",
+     {{L"strPath", kInOut, VT_BYREF | VT_BSTR}}, VT_EMPTY},
+    {L"_WindowsInfo", 11, 0x60030004, L"GetDefaultBrowserPath", {}, VT_BSTR},
+};
+
+VARTYPE type_of(const TYPEDESC& t)
+{
+    if (t.vt == VT_PTR && t.lptdesc)
+        return static_cast<VARTYPE>(t.lptdesc->vt | VT_BYREF);
+    return t.vt;
+}
+
+TEST_F(ContractTypeLib, EveryMethodOfTheMethodTableSide)
+{
+    for (const auto& c : kClasses) {
+        SCOPED_TRACE(narrow(c.iface));
+        Com<ITypeInfo> dispatch;
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*c.iid, dispatch.put()), S_OK);
+        auto vt = vtable_side(dispatch.get());
+        ASSERT_TRUE(vt);
+        unsigned index = 0;
+        for (const auto& m : kMethods) {
+            if (std::wstring(m.iface) != c.iface)
+                continue;
+            SCOPED_TRACE(narrow(m.name));
+            Func f(vt.get(), index++);
+            ASSERT_TRUE(f.f);
+            EXPECT_EQ(f->memid, m.id);
+            EXPECT_EQ(f->oVft, static_cast<SHORT>(m.position * sizeof(void*)));
+            EXPECT_EQ(f->funckind, FUNC_PUREVIRTUAL);
+            EXPECT_EQ(f->invkind, INVOKE_FUNC);
+            EXPECT_EQ(f->callconv, CC_STDCALL);
+            EXPECT_EQ(f->wFuncFlags, 0);
+            EXPECT_EQ(f->cParamsOpt, 0);
+            EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_HRESULT);
+            const size_t count = m.params.size() + (m.result != VT_EMPTY ? 1 : 0);
+            ASSERT_EQ(static_cast<size_t>(f->cParams), count);
+            for (size_t p = 0; p < m.params.size(); ++p) {
+                SCOPED_TRACE(narrow(m.params[p].name));
+                const ELEMDESC& e = f->lprgelemdescParam[p];
+                EXPECT_EQ(e.paramdesc.wParamFlags, m.params[p].flags);
+                EXPECT_EQ(type_of(e.tdesc), m.params[p].type);
+            }
+            if (m.result != VT_EMPTY) {
+                const ELEMDESC& e = f->lprgelemdescParam[count - 1];
+                EXPECT_EQ(e.paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+                EXPECT_EQ(type_of(e.tdesc), m.result | VT_BYREF);
+            }
+
+            // Names: the method, its parameters, and nothing for the result.
+            BSTR names[8] = {};
+            UINT n = 0;
+            ASSERT_EQ(vt->GetNames(m.id, names, 8, &n), S_OK);
+            ASSERT_GE(n, 1u + m.params.size());
+            EXPECT_EQ(std::wstring(names[0]), m.name);
+            for (size_t p = 0; p < m.params.size(); ++p)
+                EXPECT_EQ(std::wstring(names[p + 1] ? names[p + 1] : L""), m.params[p].name);
+            if (n > 1 + m.params.size()) {
+                EXPECT_EQ(SysStringLen(names[n - 1]), 0u) << "the result carries a name";
+            }
+            EXPECT_LE(n, count + 1);
+            for (BSTR b : names)
+                SysFreeString(b);
+
+            Bstr doc;
+            DWORD context = 99;
+            ASSERT_EQ(vt->GetDocumentation(m.id, nullptr, doc.put(), &context, nullptr), S_OK);
+            EXPECT_EQ(doc.str(), L"");
+            EXPECT_EQ(context, 0u);
+        }
+        Attr a(vt.get());
+        EXPECT_EQ(static_cast<unsigned>(a->cFuncs), index) << "methods beyond the public ones";
+    }
+}
+
+// Late-bound view: names map to the fixed dispatch identifiers; the private
+// methods are not there.
+TEST_F(ContractTypeLib, DispatchIdentifiersByName)
+{
+    for (const auto& m : kMethods) {
+        SCOPED_TRACE(narrow(m.name));
+        Com<ITypeInfo> dispatch;
+        const auto& c = *std::find_if(std::begin(kClasses), std::end(kClasses),
+                                      [&](const ClassSpec& k) { return m.iface == std::wstring(k.iface); });
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*c.iid, dispatch.put()), S_OK);
+        std::vector<LPOLESTR> names{const_cast<LPOLESTR>(m.name)};
+        for (const auto& p : m.params)
+            names.push_back(const_cast<LPOLESTR>(p.name));
+        std::vector<MEMBERID> ids(names.size(), 0);
+        ASSERT_EQ(dispatch->GetIDsOfNames(names.data(), static_cast<UINT>(names.size()), ids.data()),
+                  S_OK);
+        EXPECT_EQ(ids[0], m.id);
+        for (size_t p = 1; p < ids.size(); ++p)
+            EXPECT_EQ(ids[p], static_cast<MEMBERID>(p - 1));
+    }
+    for (const auto& [iface, name] : {std::pair{&IID__Registry, L"RootKeyFromName"},
+                                      std::pair{&IID__Reboot, L"RestartWindows"},
+                                      std::pair{&IID__Reboot, L"IsWindowsNT"},
+                                      std::pair{&IID__Reboot, L"GetPlatformId"}}) {
+        SCOPED_TRACE(narrow(name));
+        Com<ITypeInfo> dispatch;
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*iface, dispatch.put()), S_OK);
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        MEMBERID id = 0;
+        EXPECT_EQ(dispatch->GetIDsOfNames(&n, 1, &id), DISP_E_UNKNOWNNAME);
+    }
+}
+
+// The same through objects of the library, loaded by path.
+TEST_F(ContractTypeLib, ObjectsAnswerNamesFromTheTypeLibrary)
+{
+    HMODULE module = LoadLibraryW(library_path().c_str());
+    ASSERT_TRUE(module);
+    auto get_class_object = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    ASSERT_TRUE(get_class_object);
+    auto object = [&](REFCLSID clsid) {
+        Com<IClassFactory> f;
+        Com<IDispatch> d;
+        if (SUCCEEDED(get_class_object(clsid, IID_IClassFactory,
+                                       reinterpret_cast<void**>(f.put()))))
+            f->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(d.put()));
+        return d;
+    };
+    auto registry = object(CLSID_Registry);
+    auto reboot = object(CLSID_Reboot);
+    ASSERT_TRUE(registry && reboot);
+    const struct {
+        IDispatch* d;
+        const wchar_t* name;
+        HRESULT hr;
+        DISPID id;
+    } cases[] = {
+        {registry.get(), L"QueryRegValue", S_OK, 0x60030002},
+        {registry.get(), L"queryregvalue", S_OK, 0x60030002},  // names ignore case
+        {registry.get(), L"RegCreateKey", S_OK, 0x60030006},
+        {registry.get(), L"RootKeyFromName", DISP_E_UNKNOWNNAME, DISPID_UNKNOWN},
+        {reboot.get(), L"Reboot", S_OK, 0x60030000},
+        {reboot.get(), L"RestartWindows", DISP_E_UNKNOWNNAME, DISPID_UNKNOWN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(narrow(c.name));
+        LPOLESTR n = const_cast<LPOLESTR>(c.name);
+        DISPID id = 12345;
+        EXPECT_EQ(c.d->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_USER_DEFAULT, &id), c.hr);
+        EXPECT_EQ(id, c.id);
+    }
+    UINT count = 0;
+    EXPECT_EQ(registry->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    Com<ITypeInfo> ti;
+    ASSERT_EQ(registry->GetTypeInfo(0, 0, ti.put()), S_OK);
+    Attr a(ti.get());
+    EXPECT_EQ(a->guid, IID__Registry);
+}
+
+// ---------------------------------------------------------------- stored bytes
+
+// The type library exactly as the file stores it (resource "TYPELIB" 1).
+std::string stored_type_library()
+{
+    HMODULE m = LoadLibraryExW(library_path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!m)
+        return {};
+    std::string out;
+    if (HRSRC r = FindResourceW(m, MAKEINTRESOURCEW(1), L"TYPELIB")) {
+        const void* p = LockResource(LoadResource(m, r));
+        out.assign(static_cast<const char*>(p), SizeofResource(m, r));
+    }
+    FreeLibrary(m);
+    return out;
+}
+
+int32_t at(const std::string& d, size_t offset)
+{
+    int32_t v = 0;
+    if (offset + 4 <= d.size())
+        std::memcpy(&v, d.data() + offset, 4);
+    return v;
+}
+int16_t at16(const std::string& d, size_t offset)
+{
+    int16_t v = 0;
+    if (offset + 2 <= d.size())
+        std::memcpy(&v, d.data() + offset, 2);
+    return v;
+}
+
+// Header, type flags and result-parameter names as stored, where the reader
+// reports its own view (flags of the dispatch side, a loaded library's
+// flags) or could hide a stored name.
+TEST(ContractStoredTypeLib, HeaderFlagsAndUnnamedResults)
+{
+    const std::string d = stored_type_library();
+    ASSERT_GT(d.size(), 0x54u);
+    ASSERT_EQ(d.substr(0, 4), "MSFT");
+    EXPECT_EQ(at(d, 0x0C), 0) << "locale";
+    EXPECT_EQ(at(d, 0x14) & 0xF, kSysKind) << "target";
+    EXPECT_EQ(at(d, 0x1C), 0) << "library flags";
+    const int32_t count = at(d, 0x20);
+    ASSERT_EQ(count, 8);
+    const size_t offsets = 0x54 + ((at(d, 0x14) & 0x100) ? 4 : 0);
+    const size_t typeinfos = static_cast<size_t>(at(d, offsets + 4 * count));
+
+    int results = 0;
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        const size_t base = typeinfos + static_cast<size_t>(at(d, offsets + 4 * i));
+        const int32_t flags = i % 2 ? int32_t{TYPEFLAG_FCANCREATE} : int32_t{kInterfaceFlags};
+        EXPECT_EQ(at(d, base + 0x30), flags) << "flags";
+        EXPECT_EQ(at(d, base + 0x38), 1) << "version 1.0";
+        const int functions = at(d, base + 0x18) & 0xFFFF;
+        size_t record = static_cast<size_t>(at(d, base + 0x04)) + 4;
+        for (int f = 0; f < functions; ++f) {
+            const size_t length = static_cast<size_t>(at(d, record) & 0xFFFF);
+            const int arguments = at16(d, record + 20);
+            for (int a = 0; a < arguments; ++a) {
+                const size_t param = record + length - static_cast<size_t>(arguments - a) * 12;
+                if (at(d, param + 8) & PARAMFLAG_FRETVAL) {
+                    ++results;
+                    EXPECT_EQ(at(d, param + 4), -1) << "result of function " << f << " has a name";
+                }
+            }
+            record += length;
+        }
+    }
+    EXPECT_EQ(results, 13) << "one result per method that has one";
+}
+
+}  // namespace
+}  // namespace contract
