@@ -251,6 +251,15 @@ TEST(Install, PutsTheFilesInPlaceAndRegistersLikeTheLibrary)
 
     const std::vector<std::string> installed = normalised(dump_ours());
     reference = normalised(reference);
+    if (sizeof(void*) == 4) {
+        // A 32-bit registration on 64-bit Windows also lists the interfaces
+        // in the 64-bit view. A 32-bit package cannot write there (it has no
+        // 64-bit components); 64-bit clients cannot load the 32-bit library
+        // anyway. These are the only entries it leaves out.
+        std::erase_if(reference, [](const std::string& line) {
+            return line.rfind("64|interface\\", 0) == 0;
+        });
+    }
     std::vector<std::string> missing, extra;
     std::set_difference(reference.begin(), reference.end(), installed.begin(), installed.end(),
                         std::back_inserter(missing));
