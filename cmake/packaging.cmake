@@ -58,7 +58,7 @@ set(CPACK_SOURCE_GENERATOR "")
 # files, they are packed once more with sorted names, one fixed time and
 # fixed modes.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-set(TARNWICK_SOURCE_DATE_EPOCH 946684800)  # 2000-01-01 00:00:00 UTC, for the MSI
+set(TARNWICK_SOURCE_DATE_EPOCH 946684800)  # 2000-01-01 00:00:00 UTC, for the MSI's times
 configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging-repack.cmake.in
   ${CMAKE_BINARY_DIR}/packaging-repack.cmake @ONLY)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/packaging-repack.cmake)
@@ -119,15 +119,19 @@ if(WIXL)
   set(msi_files $<TARGET_FILE:Tarnwick> ${CMAKE_SOURCE_DIR}/docs/reference.md)
   set(msi_targets Tarnwick)
   set(msi_pelmora -D HavePelmora=no)
+  set(msi_stage_files Tarnwick.dll reference.md)
   if(TARGET Pelmora)
     list(APPEND msi_files $<TARGET_FILE:Pelmora>)
     list(APPEND msi_targets Pelmora)
     set(msi_pelmora -D HavePelmora=yes)
+    list(APPEND msi_stage_files Pelmora.exe)
   endif()
   add_custom_command(
     OUTPUT ${TARNWICK_MSI}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packages
     COMMAND ${CMAKE_COMMAND} -E copy ${msi_files} ${msi_stage}
+    # The package stores the files' times: give them one fixed time.
+    COMMAND touch -d @${TARNWICK_SOURCE_DATE_EPOCH} ${msi_stage_files}
     COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TARNWICK_SOURCE_DATE_EPOCH}
             ${WIXL} -a ${TARNWICK_MSI_ARCH}
             -D Version=${PROJECT_VERSION}
@@ -141,7 +145,10 @@ if(WIXL)
             ${TARNWICK_WIXL_DEFINES}
             -o ${TARNWICK_MSI}
             ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/packaging-msi-stamp.py
+            ${TARNWICK_MSI} {${package_code}} ${TARNWICK_SOURCE_DATE_EPOCH}
     DEPENDS ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs ${CMAKE_SOURCE_DIR}/docs/reference.md
+            ${CMAKE_CURRENT_LIST_DIR}/packaging-msi-stamp.py
             ${msi_targets}
     WORKING_DIRECTORY ${msi_stage}
     COMMENT "wixl: ${TARNWICK_PACKAGE_NAME}.msi"
