@@ -1,0 +1,358 @@
+// Benchmarks of the library's hot paths, in one process, against what the
+// same work costs without us: the raw registry calls, the platform's own
+// type-library Invoke, and the platform's own scripting objects.
+//
+// Every pair is timed side by side: batches of calls of one side and the
+// other alternate (the order swaps every round), and a row reports the
+// median time per call of each side and the ratio of the medians. The
+// machine is shared, so single batches are noisy; the medians are not.
+//
+// Output: one line per row, fields separated by "|":
+//   row|section|measure|ours|reference|unit|ratio|goal
+// ratio is ours ÷ reference by cost (time per operation); goal is "<=x" or
+// empty. tools/bench.sh turns the rows of all programs into one table.
+//
+//   bench.exe [quick]     quick: a few hundred calls per side, for CTest
+#include "testkit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace testkit;
+
+namespace {
+
+constexpr wchar_t kSubKey[] = L"Software\\Tarnwick\\Bench";
+constexpr char kSubKeyA[] = "Software\\Tarnwick\\Bench";
+constexpr wchar_t kValueName[] = L"Value";
+constexpr char kValueNameA[] = "Value";
+// A typical setting: a path of a few dozen characters.
+constexpr wchar_t kValueText[] = L"C:\\Program Files\\Tarnwick\\Bench\\settings.ini";
+constexpr LONG kCurrentUser = static_cast<LONG>(0x80000001);
+constexpr DISPID kCurrentGMTTime = 0x60030000;
+constexpr DISPID kQueryRegValue = 0x60030002;
+
+struct Settings {
+    bool quick = false;
+    unsigned rounds = 21;          // batches per side; odd, so the median is one of them
+    double batch_seconds = 0.025;  // each full-mode batch runs about this long
+    unsigned quick_calls = 50;     // calls per batch in quick mode
+};
+
+double g_tick_ns;
+unsigned g_failures;  // calls that did not do what the benchmark expects
+
+double now_ns()
+{
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return static_cast<double>(c.QuadPart) * g_tick_ns;
+}
+
+template <class F>
+double batch_ns(F& f, unsigned n)
+{
+    const double start = now_ns();
+    for (unsigned i = 0; i < n; ++i)
+        f();
+    return (now_ns() - start) / n;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+struct Medians {
+    double ours, reference;  // ns per call
+};
+
+// Times two operations in alternating batches of the same size; the size is
+// chosen so that one batch of `ours` lasts about batch_seconds.
+template <class A, class B>
+Medians side_by_side(const Settings& s, A ours, B reference)
+{
+    batch_ns(ours, 3);  // first calls bind functions and load type information
+    batch_ns(reference, 3);
+    unsigned n = s.quick_calls;
+    if (!s.quick) {
+        n = 8;
+        for (double t; (t = batch_ns(ours, n) * n) < s.batch_seconds * 1e9;)
+            n = t < s.batch_seconds * 1e8 ? n * 8 : static_cast<unsigned>(n * s.batch_seconds * 1.1e9 / t);
+    }
+    const unsigned rounds = s.quick ? 3 : s.rounds;
+    std::vector<double> a, b;
+    for (unsigned r = 0; r < rounds; ++r) {
+        if (r % 2 == 0) {
+            a.push_back(batch_ns(ours, n));
+            b.push_back(batch_ns(reference, n));
+        } else {
+            b.push_back(batch_ns(reference, n));
+            a.push_back(batch_ns(ours, n));
+        }
+    }
+    return {median(a), median(b)};
+}
+
+void row(const char* section, const char* measure, double ours, double reference,
+         const char* unit, double ratio, const char* goal = "")
+{
+    std::printf("row|%s|%s|%.0f|%.0f|%s|%.2f|%s\n", section, measure, ours, reference, unit, ratio,
+                goal);
+    std::fflush(stdout);
+}
+
+void time_row(const char* section, const char* measure, Medians m, const char* goal = "")
+{
+    row(section, measure, m.ours, m.reference, "ns/call", m.ours / m.reference, goal);
+}
+
+void rate_row(const char* section, const char* measure, Medians m)
+{
+    row(section, measure, 1e9 / m.ours, 1e9 / m.reference, "objects/s", m.ours / m.reference);
+}
+
+[[noreturn]] void die(const char* what, HRESULT hr)
+{
+    std::printf("error: %s (0x%08lX)\n", what, static_cast<unsigned long>(hr));
+    std::exit(1);
+}
+
+void require(bool ok, const char* what, HRESULT hr = E_FAIL)
+{
+    if (!ok)
+        die(what, hr);
+}
+
+void count(bool ok)
+{
+    if (!ok)
+        ++g_failures;
+}
+
+// The value every registry row reads, and its removal afterwards.
+struct BenchValue {
+    BenchValue()
+    {
+        Key key;
+        LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, kSubKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                  nullptr, key.put(), nullptr);
+        require(rc == 0, "cannot create the benchmark key", rc);
+        rc = RegSetValueExW(key.get(), kValueName, 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(kValueText), sizeof kValueText);
+        require(rc == 0, "cannot write the benchmark value", rc);
+    }
+    ~BenchValue() { RegDeleteTreeW(HKEY_CURRENT_USER, kSubKey); }
+};
+
+// The platform's plain typelib-driven Invoke over an interface's method
+// table: the TKIND_INTERFACE description of a dual interface.
+Com<ITypeInfo> interface_info(REFIID iid)
+{
+    Com<ITypeLib> library;
+    HRESULT hr = LoadRegTypeLib(LIBID_TarnwickDLL, 1, 0, 0, library.put());
+    require(SUCCEEDED(hr), "LoadRegTypeLib", hr);
+    Com<ITypeInfo> dispatch_view, iface;
+    hr = library->GetTypeInfoOfGuid(iid, dispatch_view.put());
+    require(SUCCEEDED(hr), "GetTypeInfoOfGuid", hr);
+    HREFTYPE ref;
+    hr = dispatch_view->GetRefTypeOfImplType(-1, &ref);
+    require(SUCCEEDED(hr), "GetRefTypeOfImplType(-1)", hr);
+    hr = dispatch_view->GetRefTypeInfo(ref, iface.put());
+    require(SUCCEEDED(hr), "GetRefTypeInfo", hr);
+    TYPEATTR* attr;
+    require(SUCCEEDED(iface->GetTypeAttr(&attr)), "GetTypeAttr");
+    const bool is_interface = attr->typekind == TKIND_INTERFACE;
+    iface->ReleaseTypeAttr(attr);
+    require(is_interface, "no TKIND_INTERFACE description");
+    return iface;
+}
+
+void early_bound(const Settings& s, _Registry* reg)
+{
+    Bstr root(L"HKCU"), key(kSubKey), name(kValueName), data;
+    VARIANT_BOOL found;
+    HRESULT hr = reg->QueryRegValue(kCurrentUser, key.get(), name.get(), data.ref(), &found);
+    require(hr == S_OK && found && data.str() == kValueText, "QueryRegValue does not read the value", hr);
+
+    auto raw = [] {
+        HKEY k;
+        BYTE buffer[1024];
+        std::memset(buffer, 0, sizeof buffer);
+        DWORD size = sizeof buffer, type;
+        count(RegOpenKeyExA(HKEY_CURRENT_USER, kSubKeyA, 0, KEY_QUERY_VALUE, &k) == 0 &&
+              RegQueryValueExA(k, kValueNameA, nullptr, &type, buffer, &size) == 0 &&
+              RegCloseKey(k) == 0);
+    };
+    auto query = [&] {
+        count(reg->QueryRegValue(kCurrentUser, key.get(), name.get(), data.ref(), &found) == S_OK &&
+              found);
+    };
+    auto read = [&] {
+        BSTR text = nullptr;
+        count(reg->RegReadString(root.get(), key.ref(), name.ref(), &text) == S_OK && text);
+        SysFreeString(text);
+    };
+    time_row("early bound", "QueryRegValue vs raw RegOpenKeyExA+RegQueryValueExA+RegCloseKey",
+             side_by_side(s, query, raw), "<=1.10");
+    time_row("early bound", "RegReadString vs raw RegOpenKeyExA+RegQueryValueExA+RegCloseKey",
+             side_by_side(s, read, raw), "<=1.10");
+}
+
+void dispatch_path(const Settings& s, _Registry* reg, _Time* time)
+{
+    Com<ITypeInfo> time_info = interface_info(IID__Time);
+    Com<ITypeInfo> reg_info = interface_info(IID__Registry);
+    EXCEPINFO excep{};
+    UINT arg_err = 0;
+
+    // CurrentGMTTime: no arguments, a String result.
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    auto table_time = [&] {
+        BSTR text = nullptr;
+        count(time->CurrentGMTTime(&text) == S_OK && SysStringLen(text) == 8);
+        SysFreeString(text);
+    };
+    auto invoke_time = [&] {
+        Variant result;
+        count(time->Invoke(kCurrentGMTTime, IID_NULL, 0, DISPATCH_METHOD, &none, &result, &excep,
+                           &arg_err) == S_OK &&
+              V_VT(&result) == VT_BSTR);
+    };
+    auto typeinfo_time = [&] {
+        Variant result;
+        count(time_info->Invoke(time, kCurrentGMTTime, DISPATCH_METHOD, &none, &result, &excep,
+                                &arg_err) == S_OK &&
+              V_VT(&result) == VT_BSTR);
+    };
+
+    // QueryRegValue: strData by reference. A script host passes its variable
+    // as VT_BYREF|VT_VARIANT; the platform's Invoke gets VT_BYREF|VT_BSTR.
+    Bstr key(kSubKey), name(kValueName), table_data;
+    Variant script_data;  // the script's variable, holding a String
+    V_VT(&script_data) = VT_BSTR;
+    V_BSTR(&script_data) = nullptr;
+    BSTR typed_data = nullptr;
+    VARIANT args_byref_variant[4], args_byref_bstr[4];  // in reverse order
+    for (VARIANT* a : {args_byref_variant, args_byref_bstr}) {
+        a[3] = v_i4(kCurrentUser);
+        a[2] = v_str(key.get());
+        a[1] = v_str(name.get());
+    }
+    args_byref_variant[0] = v_ref(&script_data);
+    VariantInit(&args_byref_bstr[0]);
+    V_VT(&args_byref_bstr[0]) = VT_BYREF | VT_BSTR;
+    V_BSTRREF(&args_byref_bstr[0]) = &typed_data;
+    DISPPARAMS by_variant{args_byref_variant, nullptr, 4, 0};
+    DISPPARAMS by_bstr{args_byref_bstr, nullptr, 4, 0};
+
+    auto table_query = [&] {
+        VARIANT_BOOL found;
+        count(reg->QueryRegValue(kCurrentUser, key.get(), name.get(), table_data.ref(), &found) ==
+                  S_OK &&
+              found);
+    };
+    auto invoke_query = [&] {
+        VARIANT result;
+        count(reg->Invoke(kQueryRegValue, IID_NULL, 0, DISPATCH_METHOD, &by_variant, &result,
+                          &excep, &arg_err) == S_OK &&
+              V_VT(&result) == VT_BOOL && V_BOOL(&result));
+    };
+    auto typeinfo_query = [&] {
+        VARIANT result;
+        count(reg_info->Invoke(reg, kQueryRegValue, DISPATCH_METHOD, &by_bstr, &result, &excep,
+                               &arg_err) == S_OK &&
+              V_VT(&result) == VT_BOOL && V_BOOL(&result));
+    };
+
+    // Each side must really do the call before it is timed.
+    invoke_query();
+    typeinfo_query();
+    require(g_failures == 0 && V_VT(&script_data) == VT_BSTR &&
+                std::wstring(V_BSTR(&script_data)) == kValueText && typed_data &&
+                std::wstring(typed_data) == kValueText,
+            "Invoke of QueryRegValue does not deliver the value");
+
+    time_row("dispatch", "Invoke CurrentGMTTime vs method table", side_by_side(s, invoke_time, table_time));
+    time_row("dispatch", "Invoke QueryRegValue (strData byref VARIANT) vs method table",
+             side_by_side(s, invoke_query, table_query));
+    time_row("dispatch", "Invoke CurrentGMTTime vs platform ITypeInfo::Invoke",
+             side_by_side(s, invoke_time, typeinfo_time));
+    time_row("dispatch",
+             "Invoke QueryRegValue (byref VARIANT) vs platform ITypeInfo::Invoke (byref BSTR)",
+             side_by_side(s, invoke_query, typeinfo_query), "<=1.10");
+    SysFreeString(typed_data);
+}
+
+void activation(const Settings& s)
+{
+    CLSID dictionary;
+    HRESULT hr = CLSIDFromProgID(L"Scripting.Dictionary", &dictionary);
+    require(SUCCEEDED(hr), "no Scripting.Dictionary", hr);
+    auto co_create = [](REFCLSID clsid) {
+        return [&clsid] {
+            IDispatch* object = nullptr;
+            count(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                   reinterpret_cast<void**>(&object)) == S_OK);
+            if (object)
+                object->Release();
+        };
+    };
+    rate_row("activation", "CoCreateInstance+Release: Time vs Scripting.Dictionary",
+             side_by_side(s, co_create(CLSID_Time), co_create(dictionary)));
+
+    Com<IClassFactory> ours, theirs;
+    hr = CoGetClassObject(CLSID_Time, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                          reinterpret_cast<void**>(ours.put()));
+    require(SUCCEEDED(hr), "no class factory for Time", hr);
+    hr = CoGetClassObject(dictionary, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                          reinterpret_cast<void**>(theirs.put()));
+    require(SUCCEEDED(hr), "no class factory for Scripting.Dictionary", hr);
+    auto factory_create = [](IClassFactory* factory) {
+        return [factory] {
+            IDispatch* object = nullptr;
+            count(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)) ==
+                  S_OK);
+            if (object)
+                object->Release();
+        };
+    };
+    rate_row("activation", "IClassFactory::CreateInstance+Release: Time vs Scripting.Dictionary",
+             side_by_side(s, factory_create(ours.get()), factory_create(theirs.get())));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Settings s;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "quick") == 0)
+            s.quick = true;
+    }
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    g_tick_ns = 1e9 / static_cast<double>(f.QuadPart);
+
+    Apartment apartment;
+    require(SUCCEEDED(apartment.hr), "CoInitializeEx", apartment.hr);
+    BenchValue value;
+    auto reg = create<_Registry>(CLSID_Registry);
+    auto time = create<_Time>(CLSID_Time);
+    require(reg && time, "Tarnwick.dll is not registered");
+
+    early_bound(s, reg.get());
+    dispatch_path(s, reg.get(), time.get());
+    activation(s);
+    if (g_failures) {
+        std::printf("error: %u timed calls failed\n", g_failures);
+        return 1;
+    }
+    std::printf("bench.exe done\n");
+    return 0;
+}

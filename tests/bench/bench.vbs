@@ -1,0 +1,186 @@
+' Late-bound benchmarks in one script host: our objects against the
+' platform's own scripting objects, called the way a script calls them.
+'
+' Timer counts seconds as a single-precision number, a few milliseconds
+' apart late in the day, so every batch runs long (a quarter of a second
+' in full mode) and each side is the median of many batches; the two sides
+' of a pair alternate batch by batch. Output rows are those of bench.exe:
+'   row|section|measure|ours|reference|unit|ratio|goal
+'
+'   cscript bench.vbs [quick]
+Option Explicit
+
+Const KeyPath = "Software\Tarnwick\Bench"
+Const ValueText = "C:\Program Files\Tarnwick\Bench\settings.ini"
+
+Dim quick, rounds, batchSeconds, i
+quick = False
+For i = 0 To WScript.Arguments.Count - 1
+    If LCase(WScript.Arguments(i)) = "quick" Then quick = True
+Next
+If quick Then rounds = 3 Else rounds = 9
+batchSeconds = 0.25
+
+Dim shell, reg, tm, info, dict
+Set shell = CreateObject("WScript.Shell")
+Set reg = CreateObject("TarnwickDLL.Registry")
+Set tm = CreateObject("TarnwickDLL.Time")
+Set info = CreateObject("TarnwickDLL.WindowsInfo")
+Set dict = CreateObject("Scripting.Dictionary")
+dict.Add "a", 1
+
+' The script's own variables, passed by reference as a script passes them.
+Dim keyName, valueName, fullName
+keyName = KeyPath
+valueName = "Value"
+fullName = "HKCU\" & KeyPath & "\Value"
+shell.RegWrite fullName, ValueText, "REG_SZ"
+
+Function Elapsed(t0)
+    Dim d
+    d = Timer - t0
+    If d < 0 Then d = d + 86400  ' past midnight
+    Elapsed = d
+End Function
+
+Function OursRead(n)
+    Dim k, s, t0
+    t0 = Timer
+    For k = 1 To n
+        s = reg.RegReadString("HKCU", keyName, valueName)
+    Next
+    OursRead = Elapsed(t0)
+End Function
+
+Function ShellRead(n)
+    Dim k, s, t0
+    t0 = Timer
+    For k = 1 To n
+        s = shell.RegRead(fullName)
+    Next
+    ShellRead = Elapsed(t0)
+End Function
+
+Function GmtTime(n)
+    Dim k, s, t0
+    t0 = Timer
+    For k = 1 To n
+        s = tm.CurrentGMTTime
+    Next
+    GmtTime = Elapsed(t0)
+End Function
+
+Function OsType(n)
+    Dim k, s, t0
+    t0 = Timer
+    For k = 1 To n
+        s = info.GetOSType
+    Next
+    OsType = Elapsed(t0)
+End Function
+
+Function DictCount(n)
+    Dim k, s, t0
+    t0 = Timer
+    For k = 1 To n
+        s = dict.Count
+    Next
+    DictCount = Elapsed(t0)
+End Function
+
+Function EmptyLoop(n)
+    Dim k, s, t0
+    t0 = Timer
+    For k = 1 To n
+        s = k
+    Next
+    EmptyLoop = Elapsed(t0)
+End Function
+
+' Wine's script engine has no GetRef: batches are picked by name.
+Function RunBatch(name, n)
+    Select Case name
+    Case "OursRead": RunBatch = OursRead(n)
+    Case "ShellRead": RunBatch = ShellRead(n)
+    Case "GmtTime": RunBatch = GmtTime(n)
+    Case "OsType": RunBatch = OsType(n)
+    Case "DictCount": RunBatch = DictCount(n)
+    Case "EmptyLoop": RunBatch = EmptyLoop(n)
+    End Select
+End Function
+
+Function Median(values, count)
+    Dim a, b, t
+    For a = 0 To count - 2
+        For b = a + 1 To count - 1
+            If values(b) < values(a) Then t = values(a): values(a) = values(b): values(b) = t
+        Next
+    Next
+    Median = values(count \ 2)
+End Function
+
+' Calls per batch: enough for batchSeconds of the slower side.
+Function BatchSize(ours, theirs)
+    Dim n, t, u
+    n = 64
+    If quick Then n = 50
+    Do While Not quick
+        t = RunBatch(ours, n)
+        u = RunBatch(theirs, n)
+        If u > t Then t = u
+        If t >= batchSeconds Then Exit Do
+        If t < batchSeconds / 10 Then n = n * 8 Else n = CLng(n * batchSeconds * 1.1 / t) + 1
+    Loop
+    BatchSize = n
+End Function
+
+Function Fixed2(x)
+    Dim c
+    c = CLng(Int(x * 100 + 0.5))
+    Fixed2 = (c \ 100) & "." & Right("0" & (c Mod 100), 2)
+End Function
+
+Sub Pair(section, measure, ours, theirs, goal)
+    Dim n, r, a, b, mo, mt, ratio
+    RunBatch ours, 3: RunBatch theirs, 3
+    n = BatchSize(ours, theirs)
+    ReDim a(rounds - 1), b(rounds - 1)
+    For r = 0 To rounds - 1
+        If r Mod 2 = 0 Then
+            a(r) = RunBatch(ours, n): b(r) = RunBatch(theirs, n)
+        Else
+            b(r) = RunBatch(theirs, n): a(r) = RunBatch(ours, n)
+        End If
+    Next
+    mo = Median(a, rounds) / n * 1e9
+    mt = Median(b, rounds) / n * 1e9
+    ratio = ""  ' no ratio when a side is below the clock's resolution (quick mode)
+    If mo > 0 And mt > 0 Then ratio = Fixed2(mo / mt)
+    WScript.Echo "row|" & section & "|" & measure & "|" & CLng(mo) & "|" & CLng(mt) & _
+        "|ns/call|" & ratio & "|" & goal
+End Sub
+
+' The calls must do their work before they are timed.
+Dim check
+check = reg.RegReadString("HKCU", keyName, valueName)
+If check <> ValueText Then
+    WScript.Echo "error: RegReadString read [" & check & "]"
+    WScript.Quit 1
+End If
+If shell.RegRead(fullName) <> ValueText Then
+    WScript.Echo "error: RegRead does not read the value"
+    WScript.Quit 1
+End If
+If Len(tm.CurrentGMTTime) <> 8 Or info.GetOSType <> 2 Then
+    WScript.Echo "error: CurrentGMTTime or GetOSType gave an unexpected result"
+    WScript.Quit 1
+End If
+
+Pair "late bound", "RegReadString vs WScript.Shell RegRead", "OursRead", "ShellRead", "<=0.75"
+Pair "late bound", "CurrentGMTTime vs Scripting.Dictionary Count", "GmtTime", "DictCount", ""
+Pair "late bound", "GetOSType vs Scripting.Dictionary Count", "OsType", "DictCount", ""
+Pair "late bound", "Scripting.Dictionary Count vs empty loop", "DictCount", "EmptyLoop", ""
+
+' The script host here cannot delete registry entries: tools/bench.sh
+' removes the key afterwards.
+WScript.Echo "bench.vbs done"

@@ -1,0 +1,1 @@
+' Cold start baseline: a fresh script host that does nothing.

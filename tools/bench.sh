@@ -1,0 +1,206 @@
+#!/bin/sh
+# Runs the benchmarks for one or both targets and prints one table of
+# medians and ratios.
+#
+#   tools/bench.sh [options] [TARGET | BUILD_DIR]...
+#
+# TARGET is i686 or x86_64 (built in build-TARGET), or name a build folder
+# instead; the default is both targets. For each one the script builds what
+# it needs, makes a private Wine prefix in the build folder (bench-prefix),
+# registers Tarnwick.dll there, and runs bench.exe, bench.vbs, the cold
+# start of a script host and the file sizes.
+#
+#   --quick            a few hundred calls per side: shows that it all runs
+#   --write            also regenerate the results part of docs/benchmarks.md
+#   --no-build         use the build folder as it is
+#   --prefix-from-env  use $WINEPREFIX as it is, with the library already
+#                      registered (the CTest fixture), instead of bench-prefix
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+quick=""
+write=""
+build_it=1
+env_prefix=""
+specs=""
+for arg in "$@"; do
+    case "$arg" in
+    --quick) quick=quick ;;
+    --write) write=1 ;;
+    --no-build) build_it="" ;;
+    --prefix-from-env) env_prefix=1 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "unknown option $arg" >&2; exit 2 ;;
+    *) specs="$specs $arg" ;;
+    esac
+done
+[ -n "$specs" ] || specs="i686 x86_64"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+rows="$work/rows"
+: >"$rows"
+
+# The target of a configured build folder, from its toolchain file.
+target_of() {
+    sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=.*toolchain-\(.*\)\.cmake$/\1/p' "$1/CMakeCache.txt" 2>/dev/null
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# Runs a Windows program or script and keeps its rows; fails when it did
+# not reach its last line.
+collect() {
+    name=$1
+    shift
+    out="$work/$name.out"
+    "$@" >"$out" 2>&1 || true
+    tr -d '\r' <"$out" >"$out.txt"
+    if ! grep -qx "$name done" "$out.txt"; then
+        echo "$target: $name did not finish:" >&2
+        cat "$out.txt" >&2
+        exit 1
+    fi
+    grep '^row|' "$out.txt" | sed "s/^row|/$target|/" >>"$rows"
+}
+
+script() {
+    file=$1
+    shift
+    "$loader" cscript //nologo "$(winepath -w "$file" 2>/dev/null)" "$@"
+}
+
+for spec in $specs; do
+    case "$spec" in
+    i686|x86_64) target=$spec; build="$root/build-$spec" ;;
+    *) build=$(realpath "$spec"); target=$(target_of "$build") ;;
+    esac
+    case "$target" in
+    i686) loader=/usr/lib/wine/wine ;;
+    x86_64) loader=/usr/lib/wine/wine64 ;;
+    *) echo "$spec: not a build folder of i686 or x86_64" >&2; exit 2 ;;
+    esac
+
+    if [ -n "$build_it" ]; then
+        echo "== $target: build in $build" >&2
+        if [ ! -f "$build/CMakeCache.txt" ]; then
+            cmake -S "$root" -B "$build" \
+                -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target.cmake" >/dev/null
+        fi
+        cmake --build "$build" -j "$(nproc)" --target Tarnwick tarnwick_bench >/dev/null
+        # The registration tool is only weighed; a build folder may lack it.
+        cmake --build "$build" -j "$(nproc)" --target Pelmora >/dev/null 2>&1 || true
+    fi
+    dll="$build/library/Tarnwick.dll"
+    exe="$build/regtool/Pelmora.exe"
+
+    if [ -n "$env_prefix" ]; then
+        : "${WINEPREFIX:?--prefix-from-env needs WINEPREFIX}"
+    else
+        export WINEPREFIX="$build/bench-prefix"
+        if [ ! -f "$WINEPREFIX/system.reg" ]; then
+            echo "== $target: creating a private Wine prefix in $WINEPREFIX" >&2
+            "$root/tools/wine-prefix.sh" create "$WINEPREFIX"
+        fi
+        # One server for the whole run, so that cold starts do not pay for it.
+        wineserver -p </dev/null >/dev/null 2>&1
+        "$loader" regsvr32 /s "$(winepath -w "$dll")" </dev/null >/dev/null 2>&1
+    fi
+
+    echo "== $target: bench.exe" >&2
+    collect bench.exe "$loader" "$build/tests/bench/bench.exe" $quick
+    echo "== $target: bench.vbs" >&2
+    collect bench.vbs script "$root/tests/bench/bench.vbs" $quick
+    "$loader" reg delete 'HKCU\Software\Tarnwick\Bench' /f >/dev/null 2>&1 || true
+
+    # Cold start: a fresh script host running one call, against one that
+    # runs an empty script; both alternate, medians of the wall times.
+    echo "== $target: cold script host" >&2
+    if [ -n "$quick" ]; then runs=3; else runs=15; fi
+    script "$root/tests/bench/cold-empty.vbs" >/dev/null 2>&1 || true
+    : >"$work/cold-call" ; : >"$work/cold-empty"
+    i=0
+    while [ $i -lt $runs ]; do
+        for which in call empty; do
+            [ $((i % 2)) -eq 1 ] && which=$([ $which = call ] && echo empty || echo call)
+            t0=$(now_ms)
+            out=$(script "$root/tests/bench/cold-$which.vbs" 2>&1 | tr -d '\r' || true)
+            t1=$(now_ms)
+            if [ $which = call ] && ! printf '%s\n' "$out" | grep -qE '^[0-9]{2}:[0-9]{2}:[0-9]{2}$'; then
+                echo "$target: the cold-start script did not print the time: $out" >&2
+                exit 1
+            fi
+            echo $((t1 - t0)) >>"$work/cold-$which"
+        done
+        i=$((i + 1))
+    done
+    call_ms=$(median <"$work/cold-call")
+    empty_ms=$(median <"$work/cold-empty")
+    ratio=$(awk -v a="$call_ms" -v b="$empty_ms" 'BEGIN { printf "%.2f", a / b }')
+    echo "$target|activation|cold cscript to first call (CurrentGMTTime) vs empty script|$call_ms|$empty_ms|ms|$ratio|" >>"$rows"
+
+    # File sizes; the limits hold for the 32-bit build.
+    for file in "$dll:262144" "$exe:131072"; do
+        path=${file%:*}
+        limit=${file##*:}
+        name=$(basename "$path")
+        [ "$target" = i686 ] || limit=""
+        if [ -f "$path" ]; then
+            size=$(stat -c %s "$path")
+            if [ -n "$limit" ]; then
+                ratio=$(awk -v a="$size" -v b="$limit" 'BEGIN { printf "%.2f", a / b }')
+                echo "$target|size|$name vs limit|$size|$limit|bytes|$ratio|<=1.00" >>"$rows"
+            else
+                echo "$target|size|$name|$size||bytes||" >>"$rows"
+            fi
+        else
+            echo "$target|size|$name|n/a|${limit}|bytes||" >>"$rows"
+        fi
+    done
+
+    [ -n "$env_prefix" ] || wineserver -k 2>/dev/null || true
+done
+
+# One table of every row; a goal "<=x" is met when the ratio is at most x.
+table() {
+    echo "| Target | Section | Measure | Ours | Reference | Unit | Ratio | Goal | Met |"
+    echo "|---|---|---|--:|--:|---|--:|---|---|"
+    awk -F'|' '{
+        met = ""
+        if ($8 ~ /^<=/ && $7 != "") met = ($7 + 0 <= substr($8, 3) + 0) ? "yes" : "no"
+        goal = $8; sub(/^<=/, "≤ ", goal)
+        printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6, $7, goal, met
+    }' "$rows"
+}
+table
+
+if [ -n "$write" ]; then
+    doc="$root/docs/benchmarks.md"
+    command="tools/bench.sh $*"
+    cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+    {
+        echo "<!-- Generated by tools/bench.sh --write; edit the text outside these markers. -->"
+        echo
+        echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC'), command \`$command\`."
+        echo
+        echo "- Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr)"
+        echo "- Wine: $(wine --version 2>/dev/null || echo unknown)"
+        echo "- Compiler: $(i686-w64-mingw32-g++-posix -dumpversion 2>/dev/null || echo unknown) (mingw-w64, posix threads)"
+        [ -z "$quick" ] || echo "- Quick mode: a few hundred calls per side; the figures mean nothing."
+        echo
+        table
+    } >"$work/generated"
+    mkdir -p "$(dirname "$doc")"
+    if [ -f "$doc" ] && grep -q '^<!-- bench:begin -->$' "$doc"; then
+        awk -v gen="$work/generated" '
+            /^<!-- bench:begin -->$/ { print; while ((getline line < gen) > 0) print line; skip = 1; next }
+            /^<!-- bench:end -->$/ { skip = 0 }
+            !skip' "$doc" >"$work/doc"
+    else
+        { echo "# Benchmarks"; echo; echo "<!-- bench:begin -->"; cat "$work/generated"; echo "<!-- bench:end -->"; } >"$work/doc"
+    fi
+    cp "$work/doc" "$doc"
+    echo "wrote $doc" >&2
+fi
