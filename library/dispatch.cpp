@@ -150,6 +150,11 @@ uintptr_t by_value(const VARIANT* v, VARTYPE type)
 // receives the temporary after the call.
 HRESULT bind_argument(VARTYPE declared, VARIANT* src, VARIANT& temp, uintptr_t& arg, VARIANT*& back)
 {
+    // A by-reference argument must point somewhere, and so must the
+    // variable that a VARIANT reference points to.
+    auto null_ref = [](const VARIANT* v) { return (V_VT(v) & VT_BYREF) && !V_BYREF(v); };
+    if (null_ref(src) || (V_VT(src) == (VT_BYREF | VT_VARIANT) && null_ref(V_VARIANTREF(src))))
+        return E_INVALIDARG;
     const VARTYPE type = declared & ~VT_BYREF;
     if (!(declared & VT_BYREF)) {
         if (V_VT(src) == (VT_BYREF | VT_VARIANT))
