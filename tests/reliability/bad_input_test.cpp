@@ -427,6 +427,10 @@ const Kind kKinds[] = {
      [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_NULL; }},
     {"a missing optional argument (VT_ERROR)", Kind::kAny, DISP_E_TYPEMISMATCH,
      [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_ERROR, V_ERROR(&v) = DISP_E_PARAMNOTFOUND; }},
+    {"VT_VARIANT without VT_BYREF", Kind::kAny, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_VARIANT; }},
+    {"an unknown type code (0x0FFF)", Kind::kAny, DISP_E_TYPEMISMATCH,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = 0x0FFF; }},
     {"\"abc\" for a Long", Kind::kNumber, DISP_E_TYPEMISMATCH,
      [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L"abc"); }},
     {"the empty text for a Long", Kind::kNumber, DISP_E_TYPEMISMATCH,
@@ -538,6 +542,41 @@ TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
             expect_nothing_fresh();
     }
     std::printf("%u wrong-type cases (%u refused before the call)\n", tried, refused);
+
+    // By-reference arguments whose pointer is null: refused, whatever the
+    // parameter, before anything runs.
+    unsigned null_refs = 0;
+    for (const MethodRef& m : methods()) {
+        const UINT n = static_cast<UINT>(m.params.size());
+        for (UINT p = 0; p < n; ++p) {
+            const VARTYPE declared = m.params[p] & ~VT_BYREF;
+            Variant inner;  // a VARIANT reference to a null reference
+            V_VT(&inner) = VT_BYREF | declared;
+            V_BYREF(&inner) = nullptr;
+            for (VARTYPE vt : {VARTYPE(VT_BYREF | VT_VARIANT), VARTYPE(VT_BYREF | declared),
+                               VARTYPE(VT_BYREF | VT_I2), VARTYPE(0)}) {
+                SCOPED_TRACE(label(m.name) + " parameter " + std::to_string(p) + ", null reference " +
+                             std::to_string(vt));
+                Args a;
+                good_args(m, true, a);
+                std::vector<VARIANT> args = rgvarg(m, a);
+                const UINT index = n - 1 - p;
+                VariantInit(&args[index]);
+                if (vt) {
+                    V_VT(&args[index]) = vt;
+                    V_BYREF(&args[index]) = nullptr;
+                } else {
+                    args[index] = v_ref(&inner);
+                }
+                Invoked call;
+                invoke(call, object_of(m.owner), m.id, args);
+                EXPECT_EQ(call.hr, E_INVALIDARG);
+                EXPECT_EQ(call.arg_err, index);
+                ++null_refs;
+            }
+        }
+    }
+    std::printf("%u null by-reference arguments\n", null_refs);
 
     // An unsigned Long (VT_UI4) is taken over bit for bit by the platform's
     // conversion: 0x80000001 is HKEY_CURRENT_USER.
