@@ -1,0 +1,288 @@
+// Registration under fault, in a prefix of its own: writes refused after
+// any number of successful ones leave nothing of ours behind, unregistering
+// twice succeeds twice, and a library in a folder with spaces and
+// non-ASCII letters in its name registers and is created by ProgID.
+#include <cstdio>
+
+#include "reliability.h"
+
+namespace reliability {
+namespace {
+
+using Export = HRESULT(WINAPI*)();
+
+Export exported(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Export>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+std::wstring text_of(const GUID& id)
+{
+    wchar_t text[39];
+    StringFromGUID2(id, text, 39);
+    return text;
+}
+
+const GUID& library_id()
+{
+    static GUID id = [] {
+        GUID out{};
+        Com<ITypeLib> library;
+        if (SUCCEEDED(LoadTypeLibEx(env_path("TARNWICK_SEAM_DLL").c_str(), REGKIND_NONE,
+                                    library.put()))) {
+            TLIBATTR* attributes;
+            library->GetLibAttr(&attributes);
+            out = attributes->guid;
+            library->ReleaseTLibAttr(attributes);
+        }
+        return out;
+    }();
+    return id;
+}
+
+// Every key of HKEY_CLASSES_ROOT that registration writes, in both
+// registry views.
+std::vector<std::wstring> our_keys()
+{
+    std::vector<std::wstring> keys;
+    for (const ClassRef& cls : kClasses) {
+        keys.push_back(L"CLSID\\" + text_of(*cls.clsid));
+        keys.push_back(std::wstring(L"TarnwickDLL.") + cls.name);
+        keys.push_back(L"Interface\\" + text_of(*cls.iid));
+    }
+    keys.push_back(L"TypeLib\\" + text_of(library_id()));
+    return keys;
+}
+
+std::vector<std::wstring> left_behind()
+{
+    std::vector<std::wstring> found;
+    for (const std::wstring& key : our_keys()) {
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            Key k;
+            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, k.put()) ==
+                ERROR_SUCCESS) {
+                found.push_back(key + (view == KEY_WOW64_32KEY ? L" (32-bit view)" : L" (64-bit view)"));
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+std::string joined(const std::vector<std::wstring>& keys)
+{
+    std::string out;
+    for (const auto& k : keys)
+        out += std::string(k.begin(), k.end()) + "; ";
+    return out;
+}
+
+std::wstring default_value(HKEY root, const std::wstring& key, const wchar_t* name = nullptr)
+{
+    wchar_t data[1024];
+    DWORD size = sizeof data;
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+        return L"(missing)";
+    return data;
+}
+
+// Write stand-ins that pass on to Windows until `g_allowed` writes have
+// succeeded, and refuse every write after that.
+long g_allowed = -1;  // -1: never refuse
+long g_calls = 0;
+
+bool refuse_now()
+{
+    ++g_calls;
+    return g_allowed >= 0 && g_calls > g_allowed;
+}
+LONG WINAPI set_value(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
+{
+    return refuse_now() ? ERROR_ACCESS_DENIED : ::RegSetValueExW(key, name, reserved, type, data, size);
+}
+LONG WINAPI create_key(HKEY root, LPCWSTR sub, DWORD reserved, LPWSTR cls, DWORD options,
+                       REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY out, LPDWORD disposition)
+{
+    return refuse_now() ? ERROR_ACCESS_DENIED
+                        : ::RegCreateKeyExW(root, sub, reserved, cls, options, access, security,
+                                            out, disposition);
+}
+HRESULT WINAPI refuse_type_library(ITypeLib*, LPOLESTR, LPOLESTR) { return TYPE_E_REGISTRYACCESS; }
+static_assert(std::is_same_v<decltype(&set_value), decltype(&::RegSetValueExW)>);
+static_assert(std::is_same_v<decltype(&create_key), decltype(&::RegCreateKeyExW)>);
+static_assert(std::is_same_v<decltype(&refuse_type_library), decltype(&::RegisterTypeLib)>);
+
+class Registration : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(apartment_.hr, S_OK);
+        ASSERT_TRUE(seam().module);
+        register_ = exported(seam().module, "DllRegisterServer");
+        unregister_ = exported(seam().module, "DllUnregisterServer");
+        ASSERT_TRUE(register_ && unregister_);
+        ASSERT_NE(library_id(), GUID{});
+        // A clean start; nothing else uses this prefix.
+        ASSERT_EQ(unregister_(), S_OK);
+        ASSERT_EQ(joined(left_behind()), "");
+    }
+
+    void expect_registered(const std::wstring& path)
+    {
+        for (const ClassRef& cls : kClasses) {
+            const std::wstring clsid = L"CLSID\\" + text_of(*cls.clsid);
+            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32"), path);
+            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", L"ThreadingModel"),
+                      L"Apartment");
+            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, std::wstring(L"TarnwickDLL.") + cls.name + L"\\CLSID"),
+                      text_of(*cls.clsid));
+            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\TypeLib"), text_of(library_id()));
+            Key k;
+            EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"Interface\\" + text_of(*cls.iid)).c_str(), 0,
+                                    KEY_READ, k.put()),
+                      ERROR_SUCCESS);
+        }
+        const std::wstring win = sizeof(void*) == 8 ? L"win64" : L"win32";
+        EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, L"TypeLib\\" + text_of(library_id()) + L"\\1.0\\0\\" + win),
+                  path);
+    }
+
+    Apartment apartment_;
+    Export register_ = nullptr;
+    Export unregister_ = nullptr;
+};
+
+TEST_F(Registration, RefusedWritesLeaveNothingBehind)
+{
+    const std::wstring path = env_path("TARNWICK_SEAM_DLL");
+    struct Fault {
+        const char* function;
+        void* stand_in;
+    };
+    const Fault faults[] = {{"RegSetValueExW", reinterpret_cast<void*>(&set_value)},
+                            {"RegCreateKeyExW", reinterpret_cast<void*>(&create_key)}};
+    unsigned attempts = 0;
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.function);
+        StandIn stand_in(fault.function, "advapi32.dll", fault.stand_in);
+        // How many writes a whole registration makes.
+        g_allowed = -1, g_calls = 0;
+        ASSERT_EQ(register_(), S_OK);
+        const long writes = g_calls;
+        expect_registered(path);
+        ASSERT_EQ(unregister_(), S_OK);
+        ASSERT_EQ(joined(left_behind()), "");
+        ASSERT_GT(writes, 8);
+
+        for (long n = 0; n <= writes; ++n) {
+            g_allowed = n, g_calls = 0;
+            const HRESULT hr = register_();
+            ++attempts;
+            if (n < writes) {
+                EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)) << "refused after " << n;
+                EXPECT_EQ(g_calls, n + 1) << "went on writing after a refusal";
+                EXPECT_EQ(joined(left_behind()), "") << "refused after " << n << " writes";
+            } else {
+                EXPECT_EQ(hr, S_OK);
+                expect_registered(path);
+                g_allowed = -1;
+                EXPECT_EQ(unregister_(), S_OK);
+                EXPECT_EQ(joined(left_behind()), "");
+            }
+        }
+        std::printf("%s: %ld writes in a registration, refused after each of 0..%ld\n",
+                    fault.function, writes, writes - 1);
+    }
+    g_allowed = -1;
+
+    // The type library refused, or its function not bound at all.
+    {
+        StandIn refuse("RegisterTypeLib", "oleaut32", reinterpret_cast<void*>(&refuse_type_library));
+        EXPECT_EQ(register_(), TYPE_E_REGISTRYACCESS);
+        EXPECT_EQ(joined(left_behind()), "");
+    }
+    seam().bind("RegisterTypeLib", "tarnwick-no-such-library.dll", nullptr, nullptr);
+    EXPECT_EQ(register_(), static_cast<HRESULT>(0x800A0035));
+    EXPECT_EQ(joined(left_behind()), "");
+    seam().restore("RegisterTypeLib", "oleaut32");
+    std::printf("%u registrations under fault\n", attempts + 2);
+}
+
+TEST_F(Registration, UnregisteringTwiceSucceedsTwice)
+{
+    EXPECT_EQ(register_(), S_OK);
+    EXPECT_EQ(register_(), S_OK);  // twice is the same as once
+    expect_registered(env_path("TARNWICK_SEAM_DLL"));
+    EXPECT_EQ(left_behind().size(), our_keys().size());  // each key is seen when it is there
+    EXPECT_EQ(unregister_(), S_OK);
+    EXPECT_EQ(joined(left_behind()), "");
+    EXPECT_EQ(unregister_(), S_OK);
+    EXPECT_EQ(joined(left_behind()), "");
+
+    // A refused removal is reported.
+    EXPECT_EQ(register_(), S_OK);
+    seam().bind("RegDeleteTreeW", "tarnwick-no-such-library.dll", nullptr, nullptr);
+    EXPECT_EQ(unregister_(), static_cast<HRESULT>(0x800A0035));
+    seam().restore("RegDeleteTreeW", "advapi32.dll");
+    EXPECT_EQ(unregister_(), S_OK);
+    EXPECT_EQ(joined(left_behind()), "");
+}
+
+TEST_F(Registration, FolderWithSpacesAndNonAsciiLetters)
+{
+    const std::wstring folder = L"C:\\Tarnwick T\u00e9st \u00dcn\u00efcode";
+    const std::wstring path = folder + L"\\Tarnwick.dll";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(env_path("TARNWICK_DLL").c_str(), path.c_str(), FALSE));
+
+    HMODULE module = LoadLibraryW(path.c_str());
+    ASSERT_TRUE(module);
+    ASSERT_EQ(exported(module, "DllRegisterServer")(), S_OK);
+    FreeLibrary(module);
+    expect_registered(path);
+
+    // Created by ProgID from there, early and late bound.
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(L"TarnwickDLL.Time", &clsid), S_OK);
+    EXPECT_EQ(clsid, CLSID_Time);
+    {
+        Com<_Time> time = create<_Time>(clsid);
+        ASSERT_TRUE(time);
+        Bstr now;
+        EXPECT_EQ(time->CurrentGMTTime(now.put()), S_OK);
+        EXPECT_EQ(now.str().size(), 8u);
+        HMODULE owner = nullptr;
+        ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                       reinterpret_cast<LPCWSTR>((*reinterpret_cast<void***>(time.get()))[7]),
+                                       &owner));
+        wchar_t file[MAX_PATH];
+        GetModuleFileNameW(owner, file, MAX_PATH);
+        EXPECT_EQ(CompareStringOrdinal(file, -1, path.c_str(), -1, TRUE), CSTR_EQUAL);
+
+        ASSERT_EQ(CLSIDFromProgID(L"TarnwickDLL.Registry", &clsid), S_OK);
+        Com<IDispatch> registry = create<IDispatch>(clsid);
+        ASSERT_TRUE(registry);
+        const std::wstring key = test_key(L"registration");
+        Bstr hkcu(L"HKCU"), key_text(key), name(L"path"), value(path);
+        Variant result;
+        ASSERT_EQ(call_by_name(registry.get(), L"RegWriteString",
+                               {v_str(hkcu.get()), v_str(key_text.get()), v_str(name.get()), v_str(value.get())},
+                               &result),
+                  S_OK);
+        EXPECT_EQ(V_I2(&result), 0);  // no such key yet
+    }
+    CoFreeUnusedLibraries();
+
+    module = LoadLibraryW(path.c_str());
+    ASSERT_TRUE(module);
+    EXPECT_EQ(exported(module, "DllUnregisterServer")(), S_OK);
+    FreeLibrary(module);
+    EXPECT_EQ(joined(left_behind()), "");
+    DeleteFileW(path.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+}  // namespace reliability
