@@ -344,6 +344,9 @@ TEST_F(RegistryWrite, TextOutsideTheAnsiCodePage)
         SHORT written;
         EXPECT_EQ(r.RegWriteString(L"HKCU", path, L"write", value, written), S_OK);
         EXPECT_EQ(written, 1);
+        // Strings of the same size now would take the caller's memory if the
+        // method had freed the caller's text.
+        Bstr probe1(std::wstring(original.size(), L'#')), probe2(std::wstring(original.size(), L'%'));
         EXPECT_EQ(text(value), original);
         EXPECT_EQ(read_text(HKEY_CURRENT_USER, path, L"write"), converted);
     });
