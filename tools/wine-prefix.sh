@@ -15,6 +15,11 @@ create)
     # Hidden windows instead of none: a message box really blocks and can be found.
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     wineserver -w
+    # Start the server and the prefix's services now, detached from every
+    # test's output: a test whose first program started them would otherwise
+    # be held open until they exit.
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
     ;;
 destroy)
     wineserver -k 2>/dev/null || true
