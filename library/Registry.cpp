@@ -50,7 +50,7 @@ HRESULT Registry::CreateRegKey(LONG RootKey, BSTR strSubKey, LONG* KeyStatus,
                                VARIANT_BOOL* result)
 {
     return method(result, [&](VARIANT_BOOL& created) {
-        std::string sub_key = text::to_ansi(strSubKey);
+        text::Ansi sub_key(strSubKey);
         char key_class[] = "1";
         SECURITY_ATTRIBUTES security{};
         unique_hkey key;
@@ -68,11 +68,11 @@ HRESULT Registry::QueryRegValue(LONG RootKey, BSTR strSubKey, BSTR strValueName,
                                 VARIANT_BOOL* result)
 {
     return method(result, [&](VARIANT_BOOL& found) {
-        std::string sub_key = text::to_ansi(strSubKey);
+        text::Ansi sub_key(strSubKey);
         unique_hkey key;
         if (call<Fn::RegOpenKeyExA>(root(RootKey), sub_key.c_str(), 0, kQueryAccess, key.put()) != 0)
             return;
-        std::string value_name = text::to_ansi(strValueName);
+        text::Ansi value_name(strValueName);
         BYTE buffer[kBufferSize] = {};
         DWORD size = kBufferSize;
         DWORD type;
@@ -95,13 +95,13 @@ HRESULT Registry::SetRegValue(LONG RootKey, BSTR SubKey, BSTR ValueName, BSTR* S
                               VARIANT_BOOL* result)
 {
     return method(result, [&](VARIANT_BOOL& stored) {
-        std::string sub_key = text::to_ansi(SubKey);
+        text::Ansi sub_key(SubKey);
         unique_hkey key;
         if (call<Fn::RegOpenKeyExA>(root(RootKey), sub_key.c_str(), 0, kSetAccess, key.put()) != 0)
             return;
-        std::string value_name = text::to_ansi(ValueName);
-        std::string data = text::to_ansi(*SettingBuffer);
-        // The ANSI bytes and their NUL: std::string keeps one after the data.
+        text::Ansi value_name(ValueName);
+        text::Ansi data(*SettingBuffer);
+        // The ANSI bytes and the NUL that Ansi keeps after them.
         LONG status = call<Fn::RegSetValueExA>(key.get(), value_name.c_str(), 0, REG_SZ,
                                                reinterpret_cast<const BYTE*>(data.c_str()),
                                                static_cast<DWORD>(data.size() + 1));
