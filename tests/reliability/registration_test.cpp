@@ -113,7 +113,7 @@ static_assert(std::is_same_v<decltype(&set_value), decltype(&::RegSetValueExW)>)
 static_assert(std::is_same_v<decltype(&create_key), decltype(&::RegCreateKeyExW)>);
 static_assert(std::is_same_v<decltype(&refuse_type_library), decltype(&::RegisterTypeLib)>);
 
-class Registration : public ::testing::Test {
+class RegistrationUnderFault : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -153,7 +153,7 @@ protected:
     Export unregister_ = nullptr;
 };
 
-TEST_F(Registration, RefusedWritesLeaveNothingBehind)
+TEST_F(RegistrationUnderFault, RefusedWritesLeaveNothingBehind)
 {
     const std::wstring path = env_path("TARNWICK_SEAM_DLL");
     struct Fault {
@@ -209,7 +209,7 @@ TEST_F(Registration, RefusedWritesLeaveNothingBehind)
     std::printf("%u registrations under fault\n", attempts + 2);
 }
 
-TEST_F(Registration, UnregisteringTwiceSucceedsTwice)
+TEST_F(RegistrationUnderFault, UnregisteringTwiceSucceedsTwice)
 {
     EXPECT_EQ(register_(), S_OK);
     EXPECT_EQ(register_(), S_OK);  // twice is the same as once
@@ -229,7 +229,7 @@ TEST_F(Registration, UnregisteringTwiceSucceedsTwice)
     EXPECT_EQ(joined(left_behind()), "");
 }
 
-TEST_F(Registration, FolderWithSpacesAndNonAsciiLetters)
+TEST_F(RegistrationUnderFault, FolderWithSpacesAndNonAsciiLetters)
 {
     const std::wstring folder = L"C:\\Tarnwick T\u00e9st \u00dcn\u00efcode";
     const std::wstring path = folder + L"\\Tarnwick.dll";
