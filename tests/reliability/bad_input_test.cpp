@@ -532,6 +532,10 @@ TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
                             // A by-reference parameter hands its variable back in the declared type.
                             const bool written_back = by_ref && (m.params[p] & VT_BYREF);
                             EXPECT_EQ(V_VT(a.slots[p]), written_back ? declared : before);
+                            // None of these numbers is a key handle.
+                            if (p == 0 && m.params[0] == VT_I4) {
+                                EXPECT_EQ(V_BOOL(&call.result), VARIANT_FALSE);
+                            }
                         }
                         ++tried;
                     }
@@ -578,6 +582,71 @@ TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
     }
     std::printf("%u null by-reference arguments\n", null_refs);
 
+    // What the conversions give: KeyStatus of a create that fails hands a
+    // Long back unchanged, SettingBuffer the text that was stored.
+    struct Converted {
+        const char* label;
+        void (*make)(VARIANT&);
+        LONG as_long;
+        const wchar_t* as_text;  // null: not tried as a text
+    };
+    const Converted conversions[] = {
+        {"Empty", [](VARIANT& v) { V_VT(&v) = VT_EMPTY; }, 0, L""},
+        {"\" 1000000000 \"", [](VARIANT& v) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L" 1000000000 "); },
+         1000000000, L" 1000000000 "},
+        {"1000000000.5", [](VARIANT& v) { V_VT(&v) = VT_R8, V_R8(&v) = 1000000000.5; }, 1000000000, nullptr},
+        {"2.5", [](VARIANT& v) { V_VT(&v) = VT_R8, V_R8(&v) = 2.5; }, 2, L"2.5"},
+        {"3.5", [](VARIANT& v) { V_VT(&v) = VT_R8, V_R8(&v) = 3.5; }, 4, L"3.5"},
+        {"True", [](VARIANT& v) { V_VT(&v) = VT_BOOL, V_BOOL(&v) = VARIANT_TRUE; }, -1, L"-1"},
+        {"Integer -30000", [](VARIANT& v) { V_VT(&v) = VT_I2, V_I2(&v) = -30000; }, -30000, L"-30000"},
+        {"Long 42", [](VARIANT& v) { V_VT(&v) = VT_I4, V_I4(&v) = 42; }, 42, L"42"},
+        {"unsigned 3000000000", [](VARIANT& v) { V_VT(&v) = VT_UI4, V_UI4(&v) = 3000000000u; },
+         static_cast<LONG>(3000000000u), nullptr},
+        {"the null string", [](VARIANT& v) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = nullptr; }, 0, L""},
+    };
+    Com<IDispatch> converter = seam().create<IDispatch>(CLSID_Registry);
+    for (const Converted& c : conversions) {
+        SCOPED_TRACE(c.label);
+        Bstr sub(L"made"), exists(L"exists"), name(L"converted");
+        if (std::string(c.label) != "the null string") {
+            Variant status, result;
+            c.make(status);
+            EXPECT_EQ(call_by_name(converter.get(), L"CreateRegKey", {v_i4(0), v_str(sub.get()), v_ref(&status)},
+                                   &result),
+                      S_OK);
+            EXPECT_EQ(V_BOOL(&result), VARIANT_FALSE);  // no key under handle 0
+            EXPECT_EQ(V_VT(&status), VT_I4);
+            EXPECT_EQ(V_I4(&status), c.as_long);
+        }
+        if (c.as_text) {
+            Variant buffer, result;
+            c.make(buffer);
+            EXPECT_EQ(call_by_name(converter.get(), L"SetRegValue",
+                                   {v_i4(root_value_), v_str(exists.get()), v_str(name.get()), v_ref(&buffer)},
+                                   &result),
+                      S_OK);
+            EXPECT_EQ(V_BOOL(&result), VARIANT_TRUE);
+            EXPECT_EQ(V_VT(&buffer), VT_BSTR);
+            EXPECT_EQ(std::wstring(V_BSTR(&buffer), SysStringLen(V_BSTR(&buffer))), c.as_text);
+        }
+    }
+
+    // Root-key names other than the six give no key.
+    for (const wchar_t* root : {L"hkcu", L"Hkcu", L"HKCU ", L"42", L"HKEY_USERS", L""}) {
+        SCOPED_TRACE(label(root));
+        auto* r = static_cast<_Registry*>(converter.get());
+        Bstr root_name(root), key(base_ + L"\\exists"), value(L"v"), read(L"x"), data(L"d");
+        SHORT number = 7;
+        EXPECT_EQ(r->RegReadString(root_name.get(), key.ref(), value.ref(), read.put()), S_OK);
+        EXPECT_EQ(read.str(), L"");
+        EXPECT_EQ(r->RegWriteString(root_name.get(), key.get(), value.get(), data.get(), &number), S_OK);
+        EXPECT_EQ(number, 0);
+        Bstr create_root(root), create_key(base_ + L"\\exists");
+        EXPECT_EQ(r->RegCreateKey(create_root.ref(), create_key.ref(), &number), S_OK);
+        EXPECT_EQ(number, 0);
+    }
+    EXPECT_FALSE(value_exists(base_ + L"\\exists", L"v"));
+
     // An unsigned Long (VT_UI4) is taken over bit for bit by the platform's
     // conversion: 0x80000001 is HKEY_CURRENT_USER.
     Com<IDispatch> registry = seam().create<IDispatch>(CLSID_Registry);
@@ -607,6 +676,18 @@ TEST_F(BadInput, NullHugeAndNulTextsThroughTheMethodTable)
     auto* r = static_cast<_Registry*>(object_of(&kClasses[0]));
     auto* w = static_cast<_WindowsInfo*>(object_of(&kClasses[1]));
     unsigned tried = 0;
+    auto ansi = [](const std::wstring& s) { return std::string(s.begin(), s.end()); };
+    auto opens = [&](const std::wstring& sub) {
+        Key k;
+        return RegOpenKeyExA(root_.get(), ansi(sub).c_str(), 0, KEY_SET_VALUE, k.put()) == ERROR_SUCCESS;
+    };
+    make_key(base_ + L"\\scratch");
+    Key scratch;
+    ASSERT_EQ(RegOpenKeyExW(root_.get(), L"scratch", 0, KEY_ALL_ACCESS, scratch.put()), ERROR_SUCCESS);
+    auto writes = [&](const std::wstring& name) {
+        return RegSetValueExA(scratch.get(), ansi(name).c_str(), 0, REG_SZ,
+                              reinterpret_cast<const BYTE*>("d"), 2) == ERROR_SUCCESS;
+    };
     for (size_t t = 0; t < std::size(texts); ++t) {
         SCOPED_TRACE("text " + std::to_string(t));
         auto make = [&] { return is_null[t] ? Bstr() : Bstr(texts[t]); };
@@ -633,7 +714,10 @@ TEST_F(BadInput, NullHugeAndNulTextsThroughTheMethodTable)
                 ++tried;
                 Bstr sub2 = text_at(0, L"exists"), name2 = text_at(1, L"set"), data2 = text_at(2, L"data");
                 EXPECT_EQ(r->SetRegValue(root_value_, sub2.get(), name2.get(), data2.ref(), &ok), S_OK);
-                EXPECT_TRUE(ok == VARIANT_TRUE || ok == VARIANT_FALSE);
+                // Names go to Windows as they are, and Windows alone decides:
+                // the result is what the same open and write give when made
+                // directly (up to the first NUL, as Windows reads them).
+                EXPECT_EQ(ok, opens(sub2.str()) && writes(name2.str()) ? VARIANT_TRUE : VARIANT_FALSE);
                 // The buffer comes back as converted for storage: the same
                 // text, over its whole length, for these ASCII texts.
                 EXPECT_EQ(data2.str(), p == 2 ? texts[t] : L"data");
@@ -676,6 +760,18 @@ TEST_F(BadInput, NullHugeAndNulTextsThroughTheMethodTable)
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     ASSERT_EQ(size, 7u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(stored), 7), std::string("a\0exe\0\0", 7));
+    // The name with a NUL inside wrote the value "exists"; the 1 MiB value
+    // that was stored is too long to read back.
+    EXPECT_TRUE(value_exists(base_ + L"\\exists", L"exists"));
+    {
+        Bstr sub(L"exists"), name(L"set"), data(L"kept");
+        VARIANT_BOOL ok = 7;
+        EXPECT_EQ(r->SetRegValue(root_value_, sub.get(), name.get(), Bstr(huge).ref(), &ok), S_OK);
+        EXPECT_EQ(ok, VARIANT_TRUE);
+        EXPECT_EQ(r->QueryRegValue(root_value_, sub.get(), name.get(), data.ref(), &ok), S_OK);
+        EXPECT_EQ(ok, VARIANT_FALSE);
+        EXPECT_EQ(data.str(), L"kept");
+    }
     std::printf("%u method-table calls with null, 1 MiB and NUL-holding texts\n", tried);
 }
 
