@@ -1,14 +1,7 @@
-# Primary target: 32-bit Windows, built with mingw-w64's posix-thread compilers.
-set(CMAKE_SYSTEM_NAME Windows)
+# Primary target: 32-bit Windows.
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TARNWICK_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${TARNWICK_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TARNWICK_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER  ${TARNWICK_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TARNWICK_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(TARNWICK_WIDL_ARCH --win32)
 set(TARNWICK_WINE_LIBDIR /usr/lib/i386-linux-gnu/wine/i386-windows)
 set(TARNWICK_WINE_LOADER /usr/lib/wine/wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain.cmake)

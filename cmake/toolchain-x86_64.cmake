@@ -1,14 +1,7 @@
-# Second target: 64-bit Windows, built with mingw-w64's posix-thread compilers.
-set(CMAKE_SYSTEM_NAME Windows)
+# Second target: 64-bit Windows.
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(TARNWICK_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER   ${TARNWICK_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TARNWICK_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER  ${TARNWICK_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TARNWICK_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(TARNWICK_WIDL_ARCH --win64)
 set(TARNWICK_WINE_LIBDIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
 set(TARNWICK_WINE_LOADER /usr/lib/wine/wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain.cmake)
