@@ -24,6 +24,20 @@ bool equals(BSTR text, const wchar_t* literal) noexcept
     return SysStringLen(text) == n && std::wmemcmp(text, literal, n) == 0;
 }
 
+// Opens a key for one call; false when Windows refuses.
+bool open_key(LONG root_key, BSTR sub_key, REGSAM access, unique_hkey& key)
+{
+    text::Ansi path(sub_key);
+    return call<Fn::RegOpenKeyExA>(root(root_key), path.c_str(), 0, access, key.put()) == 0;
+}
+
+// Puts a new text in the caller's by-reference string, freeing the old one.
+void replace(BSTR* target, Bstr text) noexcept
+{
+    SysFreeString(*target);
+    *target = text.release();
+}
+
 }  // namespace
 
 const ClassInfo kRegistry{&CLSID_Registry, &IID__Registry, L"Registry", L"TarnwickDLL.Registry",
@@ -68,9 +82,8 @@ HRESULT Registry::QueryRegValue(LONG RootKey, BSTR strSubKey, BSTR strValueName,
                                 VARIANT_BOOL* result)
 {
     return method(result, [&](VARIANT_BOOL& found) {
-        text::Ansi sub_key(strSubKey);
         unique_hkey key;
-        if (call<Fn::RegOpenKeyExA>(root(RootKey), sub_key.c_str(), 0, kQueryAccess, key.put()) != 0)
+        if (!open_key(RootKey, strSubKey, kQueryAccess, key))
             return;
         text::Ansi value_name(strValueName);
         BYTE buffer[kBufferSize] = {};
@@ -82,9 +95,7 @@ HRESULT Registry::QueryRegValue(LONG RootKey, BSTR strSubKey, BSTR strValueName,
             // counts. No data at all is an existing, empty value.
             if (size > 0 && buffer[size - 1] == 0)
                 --size;
-            Bstr data = text::from_ansi(reinterpret_cast<const char*>(buffer), size);
-            SysFreeString(*strData);
-            *strData = data.release();
+            replace(strData, text::from_ansi(reinterpret_cast<const char*>(buffer), size));
             found = VARIANT_TRUE;
         }
         key.close();
@@ -95,9 +106,8 @@ HRESULT Registry::SetRegValue(LONG RootKey, BSTR SubKey, BSTR ValueName, BSTR* S
                               VARIANT_BOOL* result)
 {
     return method(result, [&](VARIANT_BOOL& stored) {
-        text::Ansi sub_key(SubKey);
         unique_hkey key;
-        if (call<Fn::RegOpenKeyExA>(root(RootKey), sub_key.c_str(), 0, kSetAccess, key.put()) != 0)
+        if (!open_key(RootKey, SubKey, kSetAccess, key))
             return;
         text::Ansi value_name(ValueName);
         text::Ansi data(*SettingBuffer);
@@ -106,9 +116,7 @@ HRESULT Registry::SetRegValue(LONG RootKey, BSTR SubKey, BSTR ValueName, BSTR* S
                                                reinterpret_cast<const BYTE*>(data.c_str()),
                                                static_cast<DWORD>(data.size() + 1));
         // The caller's text becomes what was converted for storage.
-        Bstr converted = text::from_ansi(data);
-        SysFreeString(*SettingBuffer);
-        *SettingBuffer = converted.release();
+        replace(SettingBuffer, text::from_ansi(data));
         if (status == 0)
             stored = VARIANT_TRUE;
         key.close();
