@@ -1,14 +1,20 @@
 #!/bin/sh
-# Runs one VBScript or JScript test under the build's script host.
-# The script prints one line per failed check and ends with
-# "N passed, M failed"; it passes only when that line is present and M is 0,
-# since the script host exits 0 even when the script itself dies.
+# Runs one VBScript or JScript test under the build's script host, with the
+# shared checks of tests/support (checks.vbs or checks.js) put in front of
+# it. The script ends by calling Finish, which prints "N passed, M failed";
+# the test passes only when that line is present and M is 0, since the
+# script host exits 0 even when the script itself dies.
 set -eu
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
 export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 script=$1
 shift
-out=$("$TARNWICK_WINE_LOADER" cscript //nologo "$(winepath -w "$script" 2>/dev/null)" "$@" 2>&1) || rc=$? && rc=${rc:-0}
+extension=${script##*.}
+checks="$(cd "$(dirname "$0")/.." && pwd)/tests/support/checks.$extension"
+combined=$(mktemp "${TMPDIR:-/tmp}/tarnwick-script.XXXXXX")
+trap 'rm -f "$combined" "$combined.$extension"' EXIT
+cat "$checks" "$script" >"$combined.$extension"
+out=$("$TARNWICK_WINE_LOADER" cscript //nologo "$(winepath -w "$combined.$extension" 2>/dev/null)" "$@" 2>&1) || rc=$? && rc=${rc:-0}
 printf '%s\n' "$out" | tr -d '\r'
 last=$(printf '%s\n' "$out" | tr -d '\r' | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -n 1 || true)
 if [ -z "$last" ]; then

@@ -2,11 +2,6 @@
 // but Reboot called late bound. JScript passes everything by value, so
 // GetLocation leaves the script's variable as it was. The ".htm" association
 // of the prefix is pointed at a ProgID of this script's own and put back.
-var passed = 0, failed = 0;
-function check(ok, what) {
-    if (ok) passed++;
-    else { failed++; WScript.Echo("FAIL: " + what); }
-}
 function shown(text) { return '"' + String(text).replace(/\r\n/g, "\\r\\n") + '"'; }
 function secondsOf(text) {
     return parseInt(text.substr(0, 2), 10) * 3600 + parseInt(text.substr(3, 2), 10) * 60 +
@@ -100,5 +95,4 @@ var nowValue = "", nowThere = false;
 try { nowValue = sh.RegRead(HTM); nowThere = true; } catch (e) {}
 check(nowThere === hadValue && nowValue === oldValue, ".htm value is " + shown(nowValue) + ", was " + shown(oldValue));
 
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed > 0 ? 1 : 0);
+finish();

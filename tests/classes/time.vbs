@@ -1,20 +1,6 @@
 ' Time from VBScript: created by ProgID, both methods late bound, the local
 ' time checked against the script host's own clock. Reboot is created to
 ' show that it can be, and not called.
-Option Explicit
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(ok, what)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAIL: " & what
-    End If
-End Sub
-
 Function SecondsOf(text)
     SecondsOf = CLng(Left(text, 2)) * 3600 + CLng(Mid(text, 4, 2)) * 60 + CLng(Right(text, 2))
 End Function
@@ -50,5 +36,4 @@ Dim restart
 Set restart = CreateObject("TarnwickDLL.Reboot")
 Check IsObject(restart), "TarnwickDLL.Reboot was not created"
 
-WScript.Echo passed & " passed, " & failed & " failed"
-If failed > 0 Then WScript.Quit 1
+Finish

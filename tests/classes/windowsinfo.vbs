@@ -2,20 +2,6 @@
 ' bound, GetLocation with a variable by reference. The ".htm" association
 ' of the prefix is pointed at a ProgID of this script's own for two cases
 ' and put back at the end.
-Option Explicit
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(ok, what)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAIL: " & what
-    End If
-End Sub
-
 Function Shown(text)
     Shown = """" & Replace(text, vbCrLf, "\r\n") & """"
 End Function
@@ -124,5 +110,4 @@ nowValue = ""
 Check reg.QueryRegValue(HKLM, "Software\Classes\.htm", "", nowValue) = hadValue, ".htm default value present before: " & hadValue & ", not after"
 Check nowValue = oldValue, ".htm value is " & Shown(nowValue) & ", was " & Shown(oldValue)
 
-WScript.Echo passed & " passed, " & failed & " failed"
-If failed > 0 Then WScript.Quit 1
+Finish

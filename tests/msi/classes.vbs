@@ -3,19 +3,8 @@
 ' an association written with the library itself.
 ' After it is removed ("removed"): no class can be created.
 ' Prints one line per failed check and "N passed, M failed".
-Option Explicit
-Dim passed, failed, mode
-passed = 0 : failed = 0
+Dim mode
 mode = WScript.Arguments(0)
-
-Sub Check(ok, what)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAILED: " & what
-    End If
-End Sub
 
 Function Create(progid)
     Set Create = Nothing
@@ -54,5 +43,4 @@ If mode = "installed" Then
     Check info.GetDefaultBrowserPath = "C:\Program Files\Test Browser\browser.exe", "GetDefaultBrowserPath: [" & info.GetDefaultBrowserPath & "]"
 End If
 
-WScript.Echo passed & " passed, " & failed & " failed"
-If failed > 0 Then WScript.Quit 1
+Finish

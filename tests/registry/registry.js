@@ -4,21 +4,6 @@ var HKCU = 0x80000001 | 0;   // a 32-bit integer, not the double 2147483649
 var HKU = 0x80000003 | 0;
 var Base = "Software\\TarnwickTests\\registry_js";
 
-var passed = 0, failed = 0;
-
-function check(ok, what) {
-    if (ok) {
-        passed++;
-    } else {
-        failed++;
-        WScript.Echo("FAILED: " + what);
-    }
-}
-
-function same(actual, expected, what) {
-    check(actual === expected, what + " (got '" + actual + "', expected '" + expected + "')");
-}
-
 var sh = new ActiveXObject("WScript.Shell");
 function clean() {
     sh.Run("reg delete HKCU\\" + Base + " /f", 0, true);
@@ -82,5 +67,4 @@ sh.Run("reg delete HKU\\" + users + " /f", 0, true);
 reg = null;
 clean();
 
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed > 0 ? 1 : 0);
+finish();

@@ -1,27 +1,9 @@
 ' Every Registry method from VBScript, with variables passed by reference
 ' (the method may change them) and in parentheses (by value: it may not).
-Option Explicit
 
 Const HKCU = &H80000001
 Const HKU = &H80000003
 Const Base = "Software\TarnwickTests\registry_vbs"
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(ok, what)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAILED: " & what
-    End If
-End Sub
-
-Sub Same(actual, expected, what)
-    Check actual = expected, what & " (got '" & actual & "', expected '" & expected & "')"
-End Sub
 
 Dim sh, reg
 Set sh = CreateObject("WScript.Shell")
@@ -152,6 +134,4 @@ sh.Run "reg delete HKU\" & users & " /f", 0, True
 Set reg = Nothing
 Clean
 
-WScript.Echo passed & " passed, " & failed & " failed"
-If failed > 0 Then WScript.Quit 1
-WScript.Quit 0
+Finish
