@@ -329,8 +329,10 @@ HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, W
     VARIANT temp[kMaxParams];
     VARIANT* back[kMaxParams] = {};
     uintptr_t args[kMaxParams + 1];
+    // Empty temporaries, set here rather than by a call per argument: most
+    // arguments arrive in their declared type and never use theirs.
     for (unsigned p = 0; p < m->count; ++p)
-        VariantInit(&temp[p]);
+        V_VT(&temp[p]) = VT_EMPTY;
     union {
         VARIANT_BOOL boolean;
         SHORT i2;
@@ -359,8 +361,10 @@ HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, W
             }
         }
     }
-    for (unsigned p = 0; p < m->count; ++p)
-        VariantClear(&temp[p]);
+    for (unsigned p = 0; p < m->count; ++p) {
+        if (V_VT(&temp[p]) != VT_EMPTY)  // only a conversion leaves anything to free
+            VariantClear(&temp[p]);
+    }
     if (FAILED(hr))
         return called ? exception(hr, excep) : hr;
     if (result) {
