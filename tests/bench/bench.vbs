@@ -119,15 +119,13 @@ Function Median(values, count)
     Median = values(count \ 2)
 End Function
 
-' Calls per batch: enough for batchSeconds of the slower side.
-Function BatchSize(ours, theirs)
-    Dim n, t, u
+' Calls per batch: enough for batchSeconds of this side.
+Function BatchSize(name)
+    Dim n, t
     n = 64
     If quick Then n = 50
     Do While Not quick
-        t = RunBatch(ours, n)
-        u = RunBatch(theirs, n)
-        If u > t Then t = u
+        t = RunBatch(name, n)
         If t >= batchSeconds Then Exit Do
         If t < batchSeconds / 10 Then n = n * 8 Else n = CLng(n * batchSeconds * 1.1 / t) + 1
     Loop
@@ -141,19 +139,20 @@ Function Fixed2(x)
 End Function
 
 Sub Pair(section, measure, ours, theirs, goal)
-    Dim n, r, a, b, mo, mt, ratio
+    Dim n, m, r, a, b, mo, mt, ratio
     RunBatch ours, 3: RunBatch theirs, 3
-    n = BatchSize(ours, theirs)
+    n = BatchSize(ours)
+    m = BatchSize(theirs)
     ReDim a(rounds - 1), b(rounds - 1)
     For r = 0 To rounds - 1
         If r Mod 2 = 0 Then
-            a(r) = RunBatch(ours, n): b(r) = RunBatch(theirs, n)
+            a(r) = RunBatch(ours, n): b(r) = RunBatch(theirs, m)
         Else
-            b(r) = RunBatch(theirs, n): a(r) = RunBatch(ours, n)
+            b(r) = RunBatch(theirs, m): a(r) = RunBatch(ours, n)
         End If
     Next
     mo = Median(a, rounds) / n * 1e9
-    mt = Median(b, rounds) / n * 1e9
+    mt = Median(b, rounds) / m * 1e9
     ratio = ""  ' no ratio when a side is below the clock's resolution (quick mode)
     If mo > 0 And mt > 0 Then ratio = Fixed2(mo / mt)
     WScript.Echo "row|" & section & "|" & measure & "|" & CLng(mo) & "|" & CLng(mt) & _
