@@ -20,6 +20,17 @@ mkdir -p "$install"
 cp "$build/library/Tarnwick.dll" "$build/regtool/Pelmora.exe" "$root/examples/demo.vbs" "$install/"
 echo "== registering: C:\\Tarnwick\\Pelmora.exe"
 "$loader" 'C:\Tarnwick\Pelmora.exe'
+# A default browser for the prefix, which has none of its own.
+"$loader" reg add 'HKLM\Software\Classes\.htm' /ve /d TarnwickDemo.htm /f >/dev/null
+"$loader" reg add 'HKLM\Software\Classes\TarnwickDemo.htm\shell\open\command' /ve \
+    /d '"C:\Program Files\Demo Browser\browser.exe" -url "%1"' /f >/dev/null
 echo "== running: cscript C:\\Tarnwick\\demo.vbs"
 "$loader" cscript //nologo 'C:\Tarnwick\demo.vbs' | tr -d '\r'
+echo "== unregistering: C:\\Tarnwick\\Pelmora.exe -U"
+"$loader" 'C:\Tarnwick\Pelmora.exe' -U
+if "$loader" reg query 'HKCR\TarnwickDLL.Registry' >/dev/null 2>&1; then
+    echo "still registered" >&2
+    exit 1
+fi
+echo "TarnwickDLL.Registry is no longer registered"
 wineserver -k 2>/dev/null || true
