@@ -89,11 +89,13 @@ for spec in $specs; do
             cmake -S "$root" -B "$build" \
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target.cmake" >/dev/null
         fi
-        cmake --build "$build" -j "$(nproc)" --target Tarnwick tarnwick_bench >/dev/null
+        cmake --build "$build" -j "$(nproc)" --target Tarnwick TarnwickSeam tarnwick_bench >/dev/null
         # The registration tool is only weighed; a build folder may lack it.
         cmake --build "$build" -j "$(nproc)" --target Pelmora >/dev/null 2>&1 || true
     fi
     dll="$build/library/Tarnwick.dll"
+    # The test build of the library, whose registry calls bench.exe stands in for.
+    export TARNWICK_SEAM_DLL="$build/library/TarnwickSeam.dll"
     exe="$build/regtool/Pelmora.exe"
 
     if [ -n "$env_prefix" ]; then
@@ -105,7 +107,7 @@ for spec in $specs; do
             "$root/tools/wine-prefix.sh" create "$WINEPREFIX"
         fi
         # One server for the whole run, so that cold starts do not pay for it.
-        wineserver -p </dev/null >/dev/null 2>&1
+        wineserver -p </dev/null >/dev/null 2>&1 || true  # may run already
         "$loader" regsvr32 /s "$(winepath -w "$dll")" </dev/null >/dev/null 2>&1
     fi
 
@@ -164,12 +166,13 @@ for spec in $specs; do
 done
 
 # One table of every row; a goal "<=x" is met when the ratio is at most x.
+# Quick runs are too short to judge anything.
 table() {
     echo "| Target | Section | Measure | Ours | Reference | Unit | Ratio | Goal | Met |"
     echo "|---|---|---|--:|--:|---|--:|---|---|"
-    awk -F'|' '{
+    awk -F'|' -v quick="$quick" '{
         met = ""
-        if ($8 ~ /^<=/ && $7 != "") met = ($7 + 0 <= substr($8, 3) + 0) ? "yes" : "no"
+        if ($8 ~ /^<=/ && $7 != "" && quick == "") met = ($7 + 0 <= substr($8, 3) + 0) ? "yes" : "no"
         goal = $8; sub(/^<=/, "≤ ", goal)
         printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6, $7, goal, met
     }' "$rows"
