@@ -188,6 +188,7 @@ if [ -n "$write" ]; then
         echo
         echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC'), command \`$command\`."
         echo
+        echo "- Sources: commit $(git -C "$root" describe --always --dirty 2>/dev/null || echo unknown)"
         echo "- Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr)"
         echo "- Wine: $(wine --version 2>/dev/null || echo unknown)"
         echo "- Compiler: $(i686-w64-mingw32-g++-posix -dumpversion 2>/dev/null || echo unknown) (mingw-w64, posix threads)"
