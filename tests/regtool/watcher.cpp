@@ -227,10 +227,20 @@ int wmain(int argc, wchar_t** argv) {
       return 1;
     }
   }
+  // Everything the program wrote is in the pipe now that it has ended. Read
+  // only that: a process the platform started on its behalf (the desktop
+  // process, say) may hold the pipe open for ever.
   std::string output;
   char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(outputRead, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(outputRead, nullptr, 0, nullptr, &available, nullptr) ||
+        available == 0) {
+      break;
+    }
+    DWORD got = 0;
+    const DWORD want = available < sizeof(buffer) ? available : sizeof(buffer);
+    if (!ReadFile(outputRead, buffer, want, &got, nullptr) || got == 0) break;
     output.append(buffer, got);
   }
   for (size_t start = 0; start < output.size();) {
