@@ -12,9 +12,13 @@
 // ratio is ours ÷ reference by cost (time per operation); goal is "<=x" or
 // empty. tools/bench.sh turns the rows of all programs into one table.
 //
-// A last section counts the heap allocations that the library itself asks
-// for during one call: its imports of the C runtime's and the automation
-// allocator's functions are pointed at counting stand-ins for the count.
+// Sections: early bound (method table against the raw calls), dispatch (our
+// Invoke against the method table and the platform's ITypeInfo::Invoke),
+// without registry (the same on the test build of the library with the
+// registry calls stood in, which leaves the library's own work), activation,
+// and allocations: the heap allocations that the library itself asks for
+// during one call, counted by pointing its imports of the C runtime's and
+// the automation allocator's functions at counting stand-ins.
 //
 //   bench.exe [quick]     quick: a few hundred calls per side, for CTest
 #include "testkit.h"
@@ -40,11 +44,17 @@ constexpr LONG kCurrentUser = static_cast<LONG>(0x80000001);
 constexpr DISPID kCurrentGMTTime = 0x60030000;
 constexpr DISPID kQueryRegValue = 0x60030002;
 
+// Batches are short and many, so that the two sides of a pair take turns
+// often and meet the same load from the rest of the machine: a registry
+// call is a batch of its own, a call of a few hundred nanoseconds comes in
+// batches of a few hundred.
 struct Settings {
     bool quick = false;
-    unsigned rounds = 61;          // batches per side; odd, so the median is one of them
-    double batch_seconds = 0.005;  // each full-mode batch runs about this long
-    unsigned quick_calls = 50;     // calls per batch in quick mode
+    double batch_seconds = 50e-6;  // a batch lasts about this long (the clock ticks every 100 ns)
+    double pair_seconds = 1.5;     // both sides of a pair together, at most
+    unsigned min_rounds = 101;     // batches per side, at least; odd, so the median is one of them
+    unsigned max_rounds = 5001;
+    unsigned quick_calls = 50;     // calls per batch in quick mode, 3 batches per side
 };
 
 double g_tick_ns;
@@ -83,23 +93,27 @@ unsigned batch_size(const Settings& s, F& f)
 {
     if (s.quick)
         return s.quick_calls;
-    unsigned n = 8;
-    for (double t; (t = batch_ns(f, n) * n) < s.batch_seconds * 1e9;)
-        n = t < s.batch_seconds * 1e8 ? n * 8 : static_cast<unsigned>(n * s.batch_seconds * 1.1e9 / t);
+    unsigned n = 1;
+    for (double t; (t = batch_ns(f, n) * n) < s.batch_seconds * 1e9;) {
+        const double scaled = n * s.batch_seconds * 1.1e9 / t;
+        n = t < s.batch_seconds * 1e8 ? n * 8 : std::max(n + 1, static_cast<unsigned>(scaled));
+    }
     return n;
 }
 
-// Times two operations in alternating batches, each side's batch sized to
-// last about batch_seconds.
+// Times two operations in alternating batches, the order swapping every
+// round, for about pair_seconds in all.
 template <class A, class B>
 Medians side_by_side(const Settings& s, A ours, B reference)
 {
     batch_ns(ours, 3);  // first calls bind functions and load type information
     batch_ns(reference, 3);
     const unsigned n = batch_size(s, ours), m = batch_size(s, reference);
-    const unsigned rounds = s.quick ? 3 : s.rounds;
     std::vector<double> a, b;
-    for (unsigned r = 0; r < rounds; ++r) {
+    const double end = now_ns() + s.pair_seconds * 1e9;
+    for (unsigned r = 0;; ++r) {
+        if (s.quick ? r == 3 : r >= s.max_rounds || (r >= s.min_rounds && r % 2 && now_ns() > end))
+            break;
         if (r % 2 == 0) {
             a.push_back(batch_ns(ours, n));
             b.push_back(batch_ns(reference, m));
