@@ -21,7 +21,7 @@ quick=""
 write=""
 build_it=1
 env_prefix=""
-specs=""
+chosen=""
 for arg in "$@"; do
     case "$arg" in
     --quick) quick=quick ;;
@@ -30,10 +30,10 @@ for arg in "$@"; do
     --prefix-from-env) env_prefix=1 ;;
     -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "unknown option $arg" >&2; exit 2 ;;
-    *) specs="$specs $arg" ;;
+    *) chosen="$chosen $arg" ;;
     esac
 done
-[ -n "$specs" ] || specs="i686 x86_64"
+[ -n "$chosen" ] || chosen="i686 x86_64"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 work=$(mktemp -d)
@@ -72,15 +72,15 @@ script() {
     "$loader" cscript //nologo "$(winepath -w "$file" 2>/dev/null)" "$@"
 }
 
-for spec in $specs; do
-    case "$spec" in
-    i686|x86_64) target=$spec; build="$root/build-$spec" ;;
-    *) build=$(realpath "$spec"); target=$(target_of "$build") ;;
+for choice in $chosen; do
+    case "$choice" in
+    i686|x86_64) target=$choice; build="$root/build-$choice" ;;
+    *) build=$(realpath "$choice"); target=$(target_of "$build") ;;
     esac
     case "$target" in
     i686) loader=/usr/lib/wine/wine ;;
     x86_64) loader=/usr/lib/wine/wine64 ;;
-    *) echo "$spec: not a build folder of i686 or x86_64" >&2; exit 2 ;;
+    *) echo "$choice: not a build folder of i686 or x86_64" >&2; exit 2 ;;
     esac
 
     if [ -n "$build_it" ]; then
