@@ -98,10 +98,10 @@ HRESULT unregister_all(const OwnTypeLibrary& own)
     // A type library that is not registered any more is what was asked for.
     // Ask first: unregistering a missing one fails with a status that need
     // not say so (E_INVALIDARG under Wine).
-    BSTR registered = nullptr;
-    if (QueryPathOfRegTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, &registered) != S_OK)
+    Bstr registered;
+    if (QueryPathOfRegTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, registered.put()) !=
+        S_OK)
         return result;
-    SysFreeString(registered);
     HRESULT hr = call<Fn::UnRegisterTypeLib>(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid,
                                              a.syskind);
     if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED &&
