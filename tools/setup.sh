@@ -1,22 +1,83 @@
 #!/bin/sh
-# Installs what the build, the tests and the demo need on a Debian machine.
-# Runs as root; does nothing when everything is there already.
+# Installs what the build, the tests, the demo and the packages need on a
+# Debian 12 machine, then checks every command and file the build uses.
+# Runs as root; installs nothing when every package is there already.
+#
+# The type library is built by the unprefixed widl of wine64-tools (Wine IDL
+# Compiler 8.0): its bytes depend on the compiler, and this one matches the
+# Wine headers (libwine-dev) and the Wine the tests run under.
 set -eu
-need=""
-command -v i686-w64-mingw32-g++-posix >/dev/null || need="$need g++-mingw-w64-i686-posix"
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || need="$need g++-mingw-w64-x86-64-posix"
-command -v widl >/dev/null || need="$need mingw-w64-tools"
-[ -d /usr/include/wine/wine/windows ] || need="$need libwine-dev"
-[ -x /usr/lib/wine/wine64 ] || need="$need wine wine64"
-[ -x /usr/lib/wine/wine ] || need="$need wine32:i386"
-[ -f /usr/src/googletest/CMakeLists.txt ] || need="$need googletest"
-command -v cmake >/dev/null || need="$need cmake"
-command -v python3 >/dev/null || need="$need python3"
-command -v wixl >/dev/null || need="$need wixl msitools"
-if [ -n "$need" ]; then
-    echo "installing:$need"
+
+# Debian packages, each with what it brings.
+packages="
+make                       build program for CMake
+cmake                      configure, build, CTest, CPack
+g++-mingw-w64-i686-posix   i686 compiler, windres, objdump
+g++-mingw-w64-x86-64-posix x86_64 compiler, windres, objdump
+wine64-tools               widl (type library, header, identifiers)
+libwine-dev                Wine's IDL files
+wine                       wine, wineboot, wineserver
+wine64                     the 64-bit loader and its DLLs
+wine32:i386                the 32-bit loader and its DLLs
+googletest                 googletest sources, built with each target
+python3                    build-time generators and package checks
+wixl                       the MSI packages
+msitools                   reading the MSI packages back
+"
+names=$(printf '%s\n' "$packages" | awk 'NF { print $1 }')
+
+installed() {
+    [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
+}
+
+missing=""
+for p in $names; do
+    installed "$p" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    echo "setup: installing$missing"
+    started=$(date +%s)
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        mingw-w64 $need >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    echo "setup: installed in $(($(date +%s) - started)) s"
 fi
+
+# Every command and file the build, the tests and the demo use, with the
+# package that brings it.
+status=0
+need() {
+    kind=$1 what=$2 package=$3
+    case "$kind" in
+    command) command -v "$what" >/dev/null 2>&1 ;;
+    file) [ -e "$what" ] ;;
+    esac || {
+        echo "setup: missing $kind $what: install the Debian package $package" >&2
+        status=1
+    }
+}
+need command make make
+need command cmake cmake
+need command ctest cmake
+need command cpack cmake
+for triple in i686-w64-mingw32 x86_64-w64-mingw32; do
+    package=g++-mingw-w64-$(echo "${triple%%-*}" | tr _ -)-posix
+    need command "$triple-gcc-posix" "$package"
+    need command "$triple-g++-posix" "$package"
+    need command "$triple-windres" "$package"
+    need command "$triple-objdump" "$package"
+done
+need command widl wine64-tools
+need file /usr/include/wine/wine/windows/oaidl.idl libwine-dev
+need command wine wine
+need command wineboot wine
+need command wineserver wine
+need file /usr/lib/wine/wine wine32:i386
+need file /usr/lib/wine/wine64 wine64
+need file /usr/lib/i386-linux-gnu/wine/i386-windows/stdole2.tlb wine32:i386
+need file /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/stdole2.tlb wine64
+need file /usr/src/googletest/CMakeLists.txt googletest
+need command python3 python3
+need command wixl wixl
+need command msiinfo msitools
+exit $status
