@@ -9,7 +9,8 @@ namespace tarnwick {
 namespace {
 
 HMODULE g_module;
-LONG g_locks;  // live objects, factory references and server locks
+LONG g_locks;         // live objects and factory references
+LONG g_server_locks;  // LockServer(TRUE) not yet matched by LockServer(FALSE)
 
 // One factory per class, living as long as the library. References on a
 // factory count as locks, so the library stays while a client holds one.
@@ -50,7 +51,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
     {
-        lock ? module::lock() : module::unlock();
+        lock ? module::lock_server() : module::unlock_server();
         return S_OK;
     }
 
@@ -67,6 +68,20 @@ namespace module {
 HMODULE handle() noexcept { return g_module; }
 void lock() noexcept { InterlockedIncrement(&g_locks); }
 void unlock() noexcept { InterlockedDecrement(&g_locks); }
+void lock_server() noexcept { InterlockedIncrement(&g_server_locks); }
+
+// An unlock without a lock to match is ignored: it must not cancel what live
+// objects hold.
+void unlock_server() noexcept
+{
+    LONG n = InterlockedCompareExchange(&g_server_locks, 0, 0);
+    while (n > 0) {
+        const LONG seen = InterlockedCompareExchange(&g_server_locks, n - 1, n);
+        if (seen == n)
+            return;
+        n = seen;
+    }
+}
 }  // namespace module
 
 HRESULT failed(const ClassInfo& info) noexcept
@@ -105,7 +120,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved)
 
 STDAPI DllCanUnloadNow()
 {
-    return InterlockedCompareExchange(&g_locks, 0, 0) == 0 ? S_OK : S_FALSE;
+    const bool idle = InterlockedCompareExchange(&g_locks, 0, 0) == 0 &&
+                      InterlockedCompareExchange(&g_server_locks, 0, 0) == 0;
+    return idle ? S_OK : S_FALSE;
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)

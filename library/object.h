@@ -35,9 +35,12 @@ constexpr unsigned kClassCount = 4;
 
 namespace module {
 HMODULE handle() noexcept;
-// The count behind DllCanUnloadNow: live objects, factory references, locks.
+// The counts behind DllCanUnloadNow: live objects and factory references,
+// and server locks, which never go below zero.
 void lock() noexcept;
 void unlock() noexcept;
+void lock_server() noexcept;
+void unlock_server() noexcept;
 }  // namespace module
 
 namespace dispatch {

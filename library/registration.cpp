@@ -102,10 +102,11 @@ HRESULT unregister_all(const OwnTypeLibrary& own)
     if (QueryPathOfRegTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, registered.put()) !=
         S_OK)
         return result;
+    // It is registered, so a refusal to remove it is a failure: its TypeLib
+    // and Interface entries would stay behind.
     HRESULT hr = call<Fn::UnRegisterTypeLib>(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid,
                                              a.syskind);
-    if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED &&
-        SUCCEEDED(result))
+    if (FAILED(hr) && hr != TYPE_E_LIBNOTREGISTERED && SUCCEEDED(result))
         result = hr;
     return result;
 }

@@ -427,5 +427,23 @@ TEST(Lifetime, FactoriesLocksAndObjectsKeepTheLibrary)
     EXPECT_EQ(can_unload(), S_OK);
 }
 
+TEST(Lifetime, UnmatchedUnlockKeepsALiveObject)
+{
+    Apartment apartment;
+    ASSERT_TRUE(seam().module);
+    Com<IClassFactory> factory;
+    ASSERT_EQ(seam().get_class_object(CLSID_Time, IID_IClassFactory,
+                                      reinterpret_cast<void**>(factory.put())),
+              S_OK);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);  // no lock to match
+    Com<IUnknown> object;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(object.put())),
+              S_OK);
+    factory.reset();
+    EXPECT_EQ(seam().can_unload_now(), S_FALSE);
+    object.reset();
+    EXPECT_EQ(seam().can_unload_now(), S_OK);
+}
+
 }  // namespace
 }  // namespace reliability

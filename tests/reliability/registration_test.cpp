@@ -109,9 +109,14 @@ LONG WINAPI create_key(HKEY root, LPCWSTR sub, DWORD reserved, LPWSTR cls, DWORD
                                             out, disposition);
 }
 HRESULT WINAPI refuse_type_library(ITypeLib*, LPOLESTR, LPOLESTR) { return TYPE_E_REGISTRYACCESS; }
+HRESULT WINAPI refuse_type_library_removal(REFGUID, WORD, WORD, LCID, SYSKIND)
+{
+    return TYPE_E_REGISTRYACCESS;
+}
 static_assert(std::is_same_v<decltype(&set_value), decltype(&::RegSetValueExW)>);
 static_assert(std::is_same_v<decltype(&create_key), decltype(&::RegCreateKeyExW)>);
 static_assert(std::is_same_v<decltype(&refuse_type_library), decltype(&::RegisterTypeLib)>);
+static_assert(std::is_same_v<decltype(&refuse_type_library_removal), decltype(&::UnRegisterTypeLib)>);
 
 class RegistrationUnderFault : public ::testing::Test {
 protected:
@@ -225,6 +230,16 @@ TEST_F(RegistrationUnderFault, UnregisteringTwiceSucceedsTwice)
     seam().bind("RegDeleteTreeW", "tarnwick-no-such-library.dll", nullptr, nullptr);
     EXPECT_EQ(unregister_(), static_cast<HRESULT>(0x800A0035));
     seam().restore("RegDeleteTreeW", "advapi32.dll");
+    EXPECT_EQ(unregister_(), S_OK);
+    EXPECT_EQ(joined(left_behind()), "");
+
+    // So is a refused removal of a registered type library.
+    EXPECT_EQ(register_(), S_OK);
+    {
+        StandIn refuse("UnRegisterTypeLib", "oleaut32",
+                       reinterpret_cast<void*>(&refuse_type_library_removal));
+        EXPECT_EQ(unregister_(), TYPE_E_REGISTRYACCESS);
+    }
     EXPECT_EQ(unregister_(), S_OK);
     EXPECT_EQ(joined(left_behind()), "");
 }
