@@ -31,3 +31,4 @@ WScript.Echo "Time.CurrentLocalTime          = " & clock.CurrentLocalTime
 
 Set restart = CreateObject("TarnwickDLL.Reboot")
 WScript.Echo "Reboot object created          = " & IsObject(restart) & "  (not called: it would restart the machine)"
+WScript.Echo "Done."

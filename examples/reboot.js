@@ -9,3 +9,4 @@ if (WScript.Arguments.length > 0 && WScript.Arguments(0) == "now") {
 } else {
     WScript.Echo("Reboot: not called (run \"cscript reboot.js now\" to restart)");
 }
+WScript.Echo("Done.");

@@ -12,7 +12,8 @@ If WScript.Arguments.Count > 0 Then
     If WScript.Arguments(0) = "now" Then
         result = restart.Reboot
         WScript.Echo "Reboot: " & result
-        WScript.Quit
     End If
+Else
+    WScript.Echo "Reboot: not called (run ""cscript reboot.vbs now"" to restart)"
 End If
-WScript.Echo "Reboot: not called (run ""cscript reboot.vbs now"" to restart)"
+WScript.Echo "Done."

@@ -20,3 +20,4 @@ WScript.Echo("QueryRegValue of a missing value: " + reg.QueryRegValue(HKEY_CURRE
 WScript.Echo("CreateRegKey: " + reg.CreateRegKey(HKEY_CURRENT_USER, key + "\\Child", 0));
 WScript.Echo("SetRegValue: " + reg.SetRegValue(HKEY_CURRENT_USER, key, "Note", "set by SetRegValue"));
 WScript.Echo("RegReadString after SetRegValue: " + reg.RegReadString("HKCU", key, "Note"));
+WScript.Echo("Done.");

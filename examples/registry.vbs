@@ -46,3 +46,4 @@ WScript.Echo "QueryRegValue of a missing value: " & ok & ", strData " & text
 text = ""
 ok = reg.QueryRegValue(HKEY_CURRENT_USER, key, "Note", (text))
 WScript.Echo "QueryRegValue with (text): " & ok & ", strData [" & text & "]"
+WScript.Echo "Done."

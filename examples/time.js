@@ -8,3 +8,4 @@ WScript.Echo("CurrentLocalTime: " + local);
 // Hours, minutes and seconds as numbers.
 var parts = utc.split(":");
 WScript.Echo("UTC seconds since midnight: " + ((+parts[0]) * 3600 + (+parts[1]) * 60 + (+parts[2])));
+WScript.Echo("Done.");

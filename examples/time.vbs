@@ -10,3 +10,4 @@ WScript.Echo "CurrentGMTTime: " & utc
 WScript.Echo "CurrentLocalTime: " & here
 ' Hours, minutes and seconds as numbers.
 WScript.Echo "Local hour: " & CInt(Left(here, 2)) & ", minute: " & CInt(Mid(here, 4, 2)) & ", second: " & CInt(Right(here, 2))
+WScript.Echo "Done."

@@ -8,3 +8,4 @@ WScript.Echo("GetOSType: " + info.GetOSType());
 WScript.Echo("GetOSVersionInfo: " + info.GetOSVersionInfo().replace(/\r\n$/, ""));
 WScript.Echo("GetWebBrowser: " + info.GetWebBrowser());
 WScript.Echo("GetDefaultBrowserPath: " + info.GetDefaultBrowserPath());
+WScript.Echo("Done.");

@@ -30,3 +30,4 @@ WScript.Echo "GetLocation unquoted: " & path
 path = "C:\Tools\VIEWER.EXE"
 info.GetLocation path
 WScript.Echo "GetLocation without exe: [" & path & "]"
+WScript.Echo "Done."

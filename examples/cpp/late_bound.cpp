@@ -179,5 +179,6 @@ int wmain(int argc, wchar_t** argv)
     use_time();
     use_reboot(argc > 1 && std::wcscmp(argv[1], L"--reboot") == 0);
     CoUninitialize();
+    std::printf("Done.\n");
     return failures == 0 ? 0 : 1;
 }

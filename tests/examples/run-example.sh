@@ -3,9 +3,11 @@
 #   run-example.sh EXPECT SAMPLE [ARGS...]
 # SAMPLE is a .vbs or .js file (run by the build's script host) or a
 # program. Every line of EXPECT that is neither empty nor a comment is an
-# extended regular expression that must match one whole line of the output;
-# the sample must also end with exit code 0. Prints the output, one line per
-# failed check and "N passed, M failed".
+# extended regular expression that must match one whole line of the output.
+# The sample must also end with exit code 0 and print "Done." as its last
+# line: the script host exits 0 even when a script dies halfway, so only the
+# closing line shows that the sample ran to its end. Prints the output, one
+# line per failed check and "N passed, M failed".
 set -eu
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
 export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
@@ -13,24 +15,25 @@ expect=$1
 sample=$2
 shift 2
 case "$sample" in
-*.vbs|*.js) set -- cscript //nologo "$(winepath -w "$sample" 2>/dev/null)" "$@" ;;
+*.vbs|*.js) set -- cscript //nologo "$("$TARNWICK_WINE_LOADER" winepath -w "$sample" 2>/dev/null)" "$@" ;;
 *) set -- "$sample" "$@" ;;
 esac
 rc=0
-out=$("$TARNWICK_WINE_LOADER" "$@" 2>&1 | tr -d '\r') || rc=$?
+out=$("$TARNWICK_WINE_LOADER" "$@" 2>&1) || rc=$?
+out=$(printf '%s\n' "$out" | tr -d '\r')
 printf '%s\n' "$out"
 passed=0
 failed=0
-if [ "$rc" -eq 0 ]; then passed=$((passed + 1)); else
-    echo "FAILED: exit code $rc"; failed=$((failed + 1)); fi
+check() {
+    if [ "$1" = ok ]; then passed=$((passed + 1)); else
+        echo "FAILED: $2"; failed=$((failed + 1)); fi
+}
+[ "$rc" -eq 0 ] && check ok || check no "exit code $rc"
+[ "$(printf '%s\n' "$out" | tail -n 1)" = Done. ] && check ok ||
+    check no "the sample stopped before its closing line \"Done.\""
 while IFS= read -r pattern || [ -n "$pattern" ]; do
     case "$pattern" in ''|'#'*) continue ;; esac
-    if printf '%s\n' "$out" | grep -qxE -- "$pattern"; then
-        passed=$((passed + 1))
-    else
-        echo "FAILED: no line matches: $pattern"
-        failed=$((failed + 1))
-    fi
+    printf '%s\n' "$out" | grep -qxE -- "$pattern" && check ok || check no "no line matches: $pattern"
 done < "$expect"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
