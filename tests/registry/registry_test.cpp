@@ -3,6 +3,7 @@
 // they read, write and create, by root-key handle value and by root-key name.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
@@ -108,12 +109,13 @@ TEST_F(RegistryRead, ValueDataBecomesText)
         for (size_t i = 0; i < cases.size(); ++i) {
             const ReadCase& c = cases[i];
             SCOPED_TRACE(c.what);
-            const std::string name = "v" + std::to_string(i);
-            const std::wstring wname = widen(name.c_str());
-            ASSERT_EQ(set_bytes(HKEY_CURRENT_USER, path, name.c_str(), c.type, c.bytes),
+            char name[16];
+            std::snprintf(name, sizeof name, "v%u", static_cast<unsigned>(i));
+            const std::wstring wname = widen(name);
+            ASSERT_EQ(set_bytes(HKEY_CURRENT_USER, path, name, c.type, c.bytes),
                       ERROR_SUCCESS);
             if (c.bytes.size() <= 1024) {  // the bytes that the ANSI query sees
-                auto stored = read_bytes(HKEY_CURRENT_USER, path, name.c_str());
+                auto stored = read_bytes(HKEY_CURRENT_USER, path, name);
                 ASSERT_TRUE(stored);
                 ASSERT_EQ(stored->bytes, c.bytes) << "test data not stored as meant";
             }
