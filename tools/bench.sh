@@ -69,7 +69,7 @@ collect() {
 script() {
     file=$1
     shift
-    "$loader" cscript //nologo "$(winepath -w "$file" 2>/dev/null)" "$@"
+    "$loader" cscript //nologo "$("$loader" winepath -w "$file" 2>/dev/null)" "$@"
 }
 
 for choice in $chosen; do
@@ -108,7 +108,7 @@ for choice in $chosen; do
         fi
         # One server for the whole run, so that cold starts do not pay for it.
         wineserver -p </dev/null >/dev/null 2>&1 || true  # may run already
-        "$loader" regsvr32 /s "$(winepath -w "$dll")" </dev/null >/dev/null 2>&1
+        "$loader" regsvr32 /s "$("$loader" winepath -w "$dll")" </dev/null >/dev/null 2>&1
     fi
 
     echo "== $target: bench.exe" >&2
@@ -190,7 +190,7 @@ if [ -n "$write" ]; then
         echo
         echo "- Sources: commit $(git -C "$root" describe --always --dirty 2>/dev/null || echo unknown)"
         echo "- Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr)"
-        echo "- Wine: $(wine --version 2>/dev/null || echo unknown)"
+        echo "- Wine: $("$loader" --version 2>/dev/null || echo unknown)"
         echo "- Compiler: $(i686-w64-mingw32-g++-posix -dumpversion 2>/dev/null || echo unknown) (mingw-w64, posix threads)"
         [ -z "$quick" ] || echo "- Quick mode: a few hundred calls per side; the figures mean nothing."
         echo

@@ -14,7 +14,7 @@ checks="$(cd "$(dirname "$0")/.." && pwd)/tests/support/checks.$extension"
 combined=$(mktemp "${TMPDIR:-/tmp}/tarnwick-script.XXXXXX")
 trap 'rm -f "$combined" "$combined.$extension"' EXIT
 cat "$checks" "$script" >"$combined.$extension"
-out=$("$TARNWICK_WINE_LOADER" cscript //nologo "$(winepath -w "$combined.$extension" 2>/dev/null)" "$@" 2>&1) || rc=$? && rc=${rc:-0}
+out=$("$TARNWICK_WINE_LOADER" cscript //nologo "$("$TARNWICK_WINE_LOADER" winepath -w "$combined.$extension" 2>/dev/null)" "$@" 2>&1) || rc=$? && rc=${rc:-0}
 printf '%s\n' "$out" | tr -d '\r'
 last=$(printf '%s\n' "$out" | tr -d '\r' | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -n 1 || true)
 if [ -z "$last" ]; then
