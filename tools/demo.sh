@@ -6,6 +6,10 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:-i686}
 "$root/tools/setup.sh"
+if [ "$target" = i686 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "== this machine cannot start 32-bit programs (32-bit Wine fails to run): running the x86_64 build"
+    target=x86_64
+fi
 build="$root/build-$target"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target.cmake" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target Tarnwick Pelmora
@@ -25,7 +29,14 @@ echo "== registering: C:\\Tarnwick\\Pelmora.exe"
 "$loader" reg add 'HKLM\Software\Classes\TarnwickDemo.htm\shell\open\command' /ve \
     /d '"C:\Program Files\Demo Browser\browser.exe" -url "%1"' /f >/dev/null
 echo "== running: cscript C:\\Tarnwick\\demo.vbs"
-"$loader" cscript //nologo 'C:\Tarnwick\demo.vbs' | tr -d '\r'
+# The script host exits 0 even when a script dies: the demo's closing line
+# says it ran to its end.
+out=$("$loader" cscript //nologo 'C:\Tarnwick\demo.vbs' 2>&1 | tr -d '\r')
+printf '%s\n' "$out"
+if [ "$(printf '%s\n' "$out" | tail -n 1)" != Done. ]; then
+    echo "demo.vbs stopped before its end" >&2
+    exit 1
+fi
 echo "== unregistering: C:\\Tarnwick\\Pelmora.exe -U"
 "$loader" 'C:\Tarnwick\Pelmora.exe' -U
 if "$loader" reg query 'HKCR\TarnwickDLL.Registry' >/dev/null 2>&1; then

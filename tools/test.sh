@@ -12,6 +12,12 @@ for t in $targets; do
     echo "== $t: build"
     cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" >/dev/null
     cmake --build "$build" -j "$(nproc)"
+    if [ "$t" = i686 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        # Without the kernel's 32-bit emulation no 32-bit program starts,
+        # and so no 32-bit Wine: the target is built but cannot be run here.
+        echo "== $t: tests SKIPPED: this machine cannot start 32-bit programs (32-bit Wine fails to run)"
+        continue
+    fi
     echo "== $t: test"
     (cd "$build" && ctest --output-on-failure -j 2 --timeout 300) || status=1
 done

@@ -1,0 +1,113 @@
+#!/bin/sh
+# Proves the README's two commands on a clean machine: a minimal Debian 12
+# root (debootstrap, kept as a tarball between runs), a clean clone of the
+# current commit in it, and tools/demo.sh and tools/test.sh run inside with
+# chroot, each with its wall time, exit status and last lines.
+#   tools/fresh-check.sh            run both commands
+#   tools/fresh-check.sh --keep     and keep the root for a look afterwards
+# Runs as root. Downloads about a gigabyte of packages; not part of CI.
+# TARNWICK_FRESH_CACHE names the folder of the cached root tarball
+# (default /var/cache/tarnwick-fresh); the root is made under /var/tmp.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+keep=
+[ "${1:-}" = --keep ] && keep=1
+mirror=http://deb.debian.org/debian
+cache=${TARNWICK_FRESH_CACHE:-/var/cache/tarnwick-fresh}
+tarball="$cache/bookworm-minbase.tar"
+
+[ "$(id -u)" -eq 0 ] || { echo "fresh-check: run as root" >&2; exit 2; }
+command -v debootstrap >/dev/null || {
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
+}
+commit=$(git -C "$root" rev-parse HEAD)
+[ -z "$(git -C "$root" status --porcelain --untracked-files=no)" ] ||
+    echo "fresh-check: uncommitted changes are not checked; checking $commit"
+
+now() { date +%s; }
+elapsed() { echo "$(($(now) - $1)) s"; }
+
+fresh=$(mktemp -d /var/tmp/tarnwick-fresh.XXXXXX)
+mounts=""
+
+# Everything mounted under the root, deepest first.
+mounted_under() {
+    awk -v r="$fresh/" 'index($2 "/", r) == 1 { print $2 }' /proc/mounts | sort -r
+}
+cleanup() {
+    status=$?
+    set +e
+    trap - EXIT INT TERM HUP
+    # Programs still running inside (Wine's server) hold the mounts.
+    for p in /proc/[0-9]*; do
+        if [ "$(readlink "$p/root" 2>/dev/null)" = "$fresh" ]; then
+            kill -9 "${p#/proc/}" 2>/dev/null
+        fi
+    done
+    sleep 1
+    for m in $(mounted_under); do
+        umount "$m" 2>/dev/null || umount -l "$m"
+    done
+    if [ -n "$(mounted_under)" ]; then
+        echo "fresh-check: still mounted under $fresh; not removing it" >&2
+    elif [ -n "$keep" ]; then
+        echo "fresh-check: the root is kept in $fresh"
+    else
+        rm -rf "$fresh"
+    fi
+    exit $status
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+echo "== root: $fresh"
+t=$(now)
+if [ -f "$tarball" ]; then
+    tar -xpf "$tarball" -C "$fresh"
+    echo "== root from $tarball: $(elapsed "$t")"
+else
+    mkdir -p "$cache"
+    debootstrap --variant=minbase bookworm "$fresh" "$mirror" >"$fresh.debootstrap.log" 2>&1 || {
+        tail -n 20 "$fresh.debootstrap.log" >&2
+        exit 1
+    }
+    rm -f "$fresh.debootstrap.log"
+    # What a newly installed Debian 12 machine reads its packages from.
+    cat >"$fresh/etc/apt/sources.list" <<EOF
+deb $mirror bookworm main
+deb $mirror bookworm-updates main
+deb http://deb.debian.org/debian-security bookworm-security main
+EOF
+    tar -cpf "$tarball.part" -C "$fresh" . && mv "$tarball.part" "$tarball"
+    echo "== root made by debootstrap: $(elapsed "$t")"
+fi
+cp /etc/resolv.conf "$fresh/etc/resolv.conf"
+
+# A clean clone of the current commit, as a new user would have it.
+git clone -q --no-local "$root" "$fresh/root/tarnwick"
+git -C "$fresh/root/tarnwick" checkout -q "$commit"
+
+for m in proc dev dev/pts sys; do
+    mount --bind "/$m" "$fresh/$m"
+done
+
+# Runs one README command inside the root with a login's plain environment.
+run() {
+    name=$1
+    log="$fresh/root/$name.log"
+    t=$(now)
+    rc=0
+    chroot "$fresh" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+        sh -c "cd /root/tarnwick && tools/$name.sh" >"$log" 2>&1 || rc=$?
+    echo "== tools/$name.sh: exit status $rc, $(elapsed "$t")"
+    grep '^setup: installed' "$log" | sed 's/^/   /' || true
+    tail -n 15 "$log" | sed 's/^/   /'
+    [ "$rc" -eq 0 ] || failed=1
+}
+failed=0
+run demo
+run test
+[ "$failed" -eq 0 ] && echo "== fresh check passed ($commit)" || echo "== fresh check FAILED ($commit)"
+exit "$failed"
