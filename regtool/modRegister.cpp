@@ -22,13 +22,13 @@ constexpr UINT kBoxStyle = MB_ICONEXCLAMATION | MB_OK;
 static_assert(kBoxStyle == 48);
 
 // Both self-registration exports share this shape.
-using RegistrationFunction = HRESULT(STDAPICALLTYPE*)();
+using Registration = HRESULT(STDAPICALLTYPE*)();
 
 // The argument text: the command line with the program's own name taken off,
 // skipped the way the platform splits off the first argument. A quoted name
 // runs to the next quote; an unquoted one to the first blank.
-const wchar_t* ArgumentText(const wchar_t* commandLine) {
-  const wchar_t* p = commandLine;
+const wchar_t* argument_text(const wchar_t* command_line) {
+  const wchar_t* p = command_line;
   if (*p == L'"') {
     ++p;
     while (*p != L'\0' && *p != L'"') ++p;
@@ -42,14 +42,14 @@ const wchar_t* ArgumentText(const wchar_t* commandLine) {
 
 // Exact, case-sensitive search for the switch anywhere in the text, also
 // inside a longer word.
-bool HasSwitch(const wchar_t* text) {
+bool has_switch(const wchar_t* text) {
   for (const wchar_t* p = text; *p != L'\0'; ++p) {
     if (p[0] == kSwitch[0] && p[1] == kSwitch[1]) return true;
   }
   return false;
 }
 
-void ShowMessage(const wchar_t* text) {
+void show_message(const wchar_t* text) {
   // Modal, no owner; which button closed it does not matter.
   MessageBoxW(nullptr, text, kTitle, kBoxStyle);
 }
@@ -58,25 +58,25 @@ void ShowMessage(const wchar_t* text) {
 // Returns nullptr when either cannot be bound. The library handle is
 // deliberately dropped: the library stays loaded until the process ends,
 // so nothing here ever frees it.
-RegistrationFunction BindExport(const char* exportName) {
+Registration bind_export(const char* export_name) {
   HMODULE library = LoadLibraryW(kLibraryName);
   if (library == nullptr) return nullptr;
-  return reinterpret_cast<RegistrationFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library, exportName)));
+  return reinterpret_cast<Registration>(
+      reinterpret_cast<void*>(GetProcAddress(library, export_name)));
 }
 
 }  // namespace
 
 // Start-up procedure: one call of one export, at most one message box.
 void Main() {
-  const bool unregister = HasSwitch(ArgumentText(GetCommandLineW()));
-  const RegistrationFunction call =
-      BindExport(unregister ? kUnregisterExport : kRegisterExport);
+  const bool unregister = has_switch(argument_text(GetCommandLineW()));
+  const Registration call =
+      bind_export(unregister ? kUnregisterExport : kRegisterExport);
   if (call == nullptr) {
-    ShowMessage(kCannotBind);
+    show_message(kCannotBind);
     return;
   }
-  if (call() != 0) ShowMessage(kCallFailed);
+  if (call() != 0) show_message(kCallFailed);
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
