@@ -20,12 +20,15 @@ private:
     static LONG GetPlatformId();
 };
 
-const ClassInfo kReboot{&CLSID_Reboot, &IID__Reboot, L"Reboot", L"TarnwickDLL.Reboot", 0,
+const ClassInfo kReboot{&CLSID_Reboot, &IID__Reboot, L"Reboot", L"TarnwickDLL.Reboot",
                         &RebootObject::create};
 
 namespace {
 
-// TOKEN_PRIVILEGES with room for two entries: 28 bytes.
+// TOKEN_PRIVILEGES with room for two entries: a 4-byte count and two
+// 12-byte entries (an 8-byte LUID and 4 bytes of attributes), 28 bytes. The
+// adjustment names one entry; the previous state comes back in a record of
+// the same size.
 struct Privileges {
     DWORD count;
     LUID luid;
@@ -74,18 +77,19 @@ VARIANT_BOOL RebootObject::RestartWindows()
     return VARIANT_FALSE;
 }
 
+// Bit 1 of the platform id, as -1 or 0: 2 (the NT family) is set and so is
+// 3, which also takes the privilege path; 1 (the 9x family) and 0 (a failed
+// query) are not.
 VARIANT_BOOL RebootObject::IsWindowsNT()
 {
     return static_cast<VARIANT_BOOL>(-((GetPlatformId() >> 1) & 1));
 }
 
+// Reboot's own query, not WindowsInfo's method: a Reboot call touches no
+// other class.
 LONG RebootObject::GetPlatformId()
 {
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (call<Fn::GetVersionExA>(&version))
-        return static_cast<LONG>(version.dwPlatformId);
-    return 0;
+    return platform::platform_id();
 }
 
 }  // namespace tarnwick

@@ -14,6 +14,10 @@ namespace {
 constexpr REGSAM kQueryAccess = KEY_QUERY_VALUE;
 constexpr REGSAM kSetAccess = KEY_SET_VALUE;
 constexpr REGSAM kCreateAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
+// One read, into a zeroed buffer of this size: data of 1024 bytes or less
+// is read (a 1023-character text and its NUL), anything longer is a missing
+// value. There is no second try with a larger buffer; callers rely on the
+// limit being the same on every machine.
 constexpr DWORD kBufferSize = 1024;
 
 HKEY root(LONG value) { return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(value)); }
@@ -41,7 +45,7 @@ void replace(BSTR* target, Bstr text) noexcept
 }  // namespace
 
 const ClassInfo kRegistry{&CLSID_Registry, &IID__Registry, L"Registry", L"TarnwickDLL.Registry",
-                          1, &Registry::create};
+                          &Registry::create};
 
 LONG Registry::RootKeyFromName(BSTR name) noexcept
 {
@@ -63,8 +67,11 @@ LONG Registry::RootKeyFromName(BSTR name) noexcept
 HRESULT Registry::CreateRegKey(LONG RootKey, BSTR strSubKey, LONG* KeyStatus,
                                VARIANT_BOOL* result)
 {
-    return method(result, [&](VARIANT_BOOL& created) {
+    return method(result, ByRef(KeyStatus), [&](VARIANT_BOOL& created) {
         text::Ansi sub_key(strSubKey);
+        // A key this call creates carries the class text "1", as keys made
+        // by every version of this library do; the all-zero security record
+        // gives it the default security and a handle that is not inherited.
         char key_class[] = "1";
         SECURITY_ATTRIBUTES security{};
         unique_hkey key;
@@ -73,15 +80,18 @@ HRESULT Registry::CreateRegKey(LONG RootKey, BSTR strSubKey, LONG* KeyStatus,
                                       REG_OPTION_NON_VOLATILE, kCreateAccess, &security,
                                       key.put(), reinterpret_cast<DWORD*>(KeyStatus)) == 0) {
             created = VARIANT_TRUE;
+            // Closing is one of the method's declared calls: when RegCloseKey
+            // cannot be bound the call fails with its binding error (after
+            // recording True), like any other declared call would.
             key.close();
         }
-    }, KeyStatus);
+    });
 }
 
 HRESULT Registry::QueryRegValue(LONG RootKey, BSTR strSubKey, BSTR strValueName, BSTR* strData,
                                 VARIANT_BOOL* result)
 {
-    return method(result, [&](VARIANT_BOOL& found) {
+    return method(result, ByRef(strData), [&](VARIANT_BOOL& found) {
         unique_hkey key;
         if (!open_key(RootKey, strSubKey, kQueryAccess, key))
             return;
@@ -99,13 +109,13 @@ HRESULT Registry::QueryRegValue(LONG RootKey, BSTR strSubKey, BSTR strValueName,
             found = VARIANT_TRUE;
         }
         key.close();
-    }, strData);
+    });
 }
 
 HRESULT Registry::SetRegValue(LONG RootKey, BSTR SubKey, BSTR ValueName, BSTR* SettingBuffer,
                               VARIANT_BOOL* result)
 {
-    return method(result, [&](VARIANT_BOOL& stored) {
+    return method(result, ByRef(SettingBuffer), [&](VARIANT_BOOL& stored) {
         unique_hkey key;
         if (!open_key(RootKey, SubKey, kSetAccess, key))
             return;
@@ -120,19 +130,22 @@ HRESULT Registry::SetRegValue(LONG RootKey, BSTR SubKey, BSTR ValueName, BSTR* S
         if (status == 0)
             stored = VARIANT_TRUE;
         key.close();
-    }, SettingBuffer);
+    });
 }
 
+// The name-level methods go through the object's own interface, as a client
+// would: the inner method takes its own reference and reports its own
+// errors, and a failing inner status ends the outer call with that status.
 HRESULT Registry::RegReadString(BSTR RootKey, BSTR* strKeyName, BSTR* strValueName, BSTR* result)
 {
-    return method(result, [&](Bstr& value) {
+    return method(result, ByRef(strKeyName, strValueName), [&](Bstr& value) {
         Bstr data;
         VARIANT_BOOL found = VARIANT_FALSE;
         check(self()->QueryRegValue(RootKeyFromName(RootKey), *strKeyName, *strValueName,
                                     data.ref(), &found));
         if (found)
             value = std::move(data);
-    }, strKeyName, strValueName);
+    });
 }
 
 HRESULT Registry::RegWriteString(BSTR RootKey, BSTR strKeyName, BSTR strValueName, BSTR strValue,
@@ -150,13 +163,13 @@ HRESULT Registry::RegWriteString(BSTR RootKey, BSTR strKeyName, BSTR strValueNam
 
 HRESULT Registry::RegCreateKey(BSTR* RootKey, BSTR* strKeyName, SHORT* result)
 {
-    return method(result, [&](SHORT& outcome) {
+    return method(result, ByRef(RootKey, strKeyName), [&](SHORT& outcome) {
         LONG status = 0;
         VARIANT_BOOL created = VARIANT_FALSE;
         check(self()->CreateRegKey(RootKeyFromName(*RootKey), *strKeyName, &status, &created));
         if (created && (status == REG_CREATED_NEW_KEY || status == REG_OPENED_EXISTING_KEY))
             outcome = static_cast<SHORT>(status);
-    }, RootKey, strKeyName);
+    });
 }
 
 }  // namespace tarnwick

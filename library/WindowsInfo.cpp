@@ -1,15 +1,15 @@
 // WindowsInfo: the platform id, the operating system's name and version,
 // and the program path of the default web browser. Every registry read goes
-// through a Registry object of the calling method's own.
-#include <string>
-
+// through a Registry object of the calling method's own, and the methods
+// that build on others (GetOSVersionInfo on GetOSType, GetDefaultBrowserPath
+// on GetWebBrowser and GetLocation) call them through the object's own
+// interface. Both are load-bearing: a failure inside QueryRegValue reaches
+// the caller with the Registry object's status and error source, and an
+// inner method's failing status ends the outer call unchanged.
 #include "Registry.h"
 #include "text.h"
 
 namespace tarnwick {
-
-using platform::call;
-using platform::Fn;
 
 class WindowsInfo final : public Object<WindowsInfo, _WindowsInfo, kWindowsInfo> {
 public:
@@ -21,7 +21,7 @@ public:
 };
 
 const ClassInfo kWindowsInfo{&CLSID_WindowsInfo, &IID__WindowsInfo, L"WindowsInfo",
-                             L"TarnwickDLL.WindowsInfo", 3, &WindowsInfo::create};
+                             L"TarnwickDLL.WindowsInfo", &WindowsInfo::create};
 
 namespace {
 
@@ -29,28 +29,19 @@ constexpr LONG kLocalMachine = static_cast<LONG>(0x80000002);
 
 // Reads a value under HKEY_LOCAL_MACHINE through QueryRegValue; false when
 // the key or value is missing.
-bool read(_Registry* registry, std::wstring_view key, std::wstring_view name, Bstr& out)
+bool read(_Registry* registry, const Bstr& key, std::wstring_view name, Bstr& out)
 {
-    Bstr key_text = Bstr::copy(key.data(), static_cast<UINT>(key.size()));
-    Bstr name_text = Bstr::copy(name.data(), static_cast<UINT>(name.size()));
+    Bstr name_text = Bstr::join({name});
     VARIANT_BOOL found = VARIANT_FALSE;
-    check(registry->QueryRegValue(kLocalMachine, key_text.get(), name_text.get(), out.ref(), &found));
+    check(registry->QueryRegValue(kLocalMachine, key.get(), name_text.get(), out.ref(), &found));
     return found != VARIANT_FALSE;
 }
-
-std::wstring_view view(const Bstr& s) { return {s.get(), s.length()}; }
 
 }  // namespace
 
 HRESULT WindowsInfo::GetOSType(LONG* result)
 {
-    return method(result, [](LONG& platform_id) {
-        OSVERSIONINFOA version{};
-        version.dwOSVersionInfoSize = sizeof version;
-        static_assert(sizeof version == 148);
-        if (call<Fn::GetVersionExA>(&version))
-            platform_id = static_cast<LONG>(version.dwPlatformId);
-    });
+    return method(result, [](LONG& id) { id = platform::platform_id(); });
 }
 
 HRESULT WindowsInfo::GetOSVersionInfo(BSTR* result)
@@ -69,14 +60,15 @@ HRESULT WindowsInfo::GetOSVersionInfo(BSTR* result)
             return;
         }
         ComPtr<_Registry> registry = Registry::make();
+        const Bstr key_text = Bstr::join({key});
         Bstr product, version;
-        if (!read(registry.get(), key, L"ProductName", product))
+        if (!read(registry.get(), key_text, L"ProductName", product))
             return;
-        std::wstring line = L"Operating System: ";
-        line.append(view(product)).append(L" ");
-        if (read(registry.get(), key, version_name, version))
-            line.append(L"Version ").append(view(version)).append(L"\r\n");
-        text = Bstr::copy(line.data(), static_cast<UINT>(line.size()));
+        if (read(registry.get(), key_text, version_name, version))
+            text = Bstr::join({L"Operating System: ", product.view(), L" Version ", version.view(),
+                               L"\r\n"});
+        else
+            text = Bstr::join({L"Operating System: ", product.view(), L" "});
     });
 }
 
@@ -85,11 +77,11 @@ HRESULT WindowsInfo::GetWebBrowser(BSTR* result)
     return method(result, [&](Bstr& path) {
         ComPtr<_Registry> registry = Registry::make();
         Bstr prog_id, command;
-        if (!read(registry.get(), L"Software\\Classes\\.htm", L"", prog_id))
+        if (!read(registry.get(), Bstr::join({L"Software\\Classes\\.htm"}), L"", prog_id))
             return;
         // The ProgID is used as read, even when it is empty.
-        std::wstring key = L"Software\\Classes\\";
-        key.append(view(prog_id)).append(L"\\shell\\open\\command");
+        const Bstr key =
+            Bstr::join({L"Software\\Classes\\", prog_id.view(), L"\\shell\\open\\command"});
         if (!read(registry.get(), key, L"", command))
             return;
         check(self()->GetLocation(command.ref()));
@@ -102,7 +94,7 @@ HRESULT WindowsInfo::GetWebBrowser(BSTR* result)
 // one becomes empty.
 HRESULT WindowsInfo::GetLocation(BSTR* strPath)
 {
-    return method([&] {
+    return method(ByRef(strPath), [&] {
         const wchar_t* s = *strPath;
         const UINT length = SysStringLen(*strPath);
         const UINT start = length > 0 && s[0] == L'"' ? 1 : 0;
@@ -118,7 +110,7 @@ HRESULT WindowsInfo::GetLocation(BSTR* strPath)
         Bstr path = Bstr::copy(s + start, end - start);
         SysFreeString(*strPath);
         *strPath = path.release();
-    }, strPath);
+    });
 }
 
 HRESULT WindowsInfo::GetDefaultBrowserPath(BSTR* result)

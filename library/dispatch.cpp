@@ -12,14 +12,17 @@
 #include <cstdint>
 #include <cstring>
 
+#include "invoke_limits.h"
 #include "object.h"
 
 namespace tarnwick {
 
 namespace {
 
-constexpr unsigned kMaxParams = 4;
-constexpr unsigned kMaxMethods = 6;
+// Checked against every interface when the library is built
+// (invoke_limits.c); _Registry has the most methods (6) and parameters (4).
+constexpr unsigned kMaxParams = TARNWICK_MAX_PARAMS;
+constexpr unsigned kMaxMethods = TARNWICK_MAX_METHODS;
 
 struct Method {
     DISPID id;
@@ -44,51 +47,65 @@ VARTYPE type_of(const TYPEDESC& t)
     return t.vt == VT_PTR ? static_cast<VARTYPE>(t.lptdesc->vt | VT_BYREF) : t.vt;
 }
 
+// What bind_argument and the result below can pass: 16- and 32-bit
+// integers, Booleans and strings, by value or by reference.
+bool passable(VARTYPE type)
+{
+    switch (type & ~VT_BYREF) {
+    case VT_I2:
+    case VT_I4:
+    case VT_BOOL:
+    case VT_BSTR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Reads every method of the interface into the cache. An interface that
+// Invoke could not call (too many methods or parameters, a type it cannot
+// pass) is refused here, once, when the cache is built.
 HRESULT read_methods(ITypeInfo* iface, TypeCache& cache)
 {
     TYPEATTR* attr;
     HRESULT hr = iface->GetTypeAttr(&attr);
     if (FAILED(hr))
         return hr;
-    unsigned funcs = attr->cFuncs;
+    const unsigned funcs = attr->cFuncs;
     iface->ReleaseTypeAttr(attr);
-    for (unsigned i = 0; i < funcs; ++i) {
+    if (funcs > kMaxMethods)
+        return E_NOTIMPL;
+    for (unsigned i = 0; i < funcs && SUCCEEDED(hr); ++i) {
         FUNCDESC* f;
         if (FAILED(hr = iface->GetFuncDesc(i, &f)))
             return hr;
-        bool fits = cache.count < kMaxMethods && f->cParams >= 0;
-        if (fits) {
-            Method& m = cache.method[cache.count];
-            m.id = f->memid;
-            m.slot = static_cast<unsigned>(f->oVft) / sizeof(void*);
-            m.count = 0;
-            m.result = VT_EMPTY;
-            for (SHORT p = 0; p < f->cParams && fits; ++p) {
-                const ELEMDESC& e = f->lprgelemdescParam[p];
-                if (e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL)
-                    m.result = static_cast<VARTYPE>(type_of(e.tdesc) & ~VT_BYREF);
-                else if (m.count < kMaxParams)
-                    m.param[m.count++] = type_of(e.tdesc);
-                else
-                    fits = false;
-            }
-            ++cache.count;
+        Method& m = cache.method[cache.count++];
+        m.id = f->memid;
+        m.slot = static_cast<unsigned>(f->oVft) / sizeof(void*);
+        m.count = 0;
+        m.result = VT_EMPTY;
+        for (SHORT p = 0; p < f->cParams && SUCCEEDED(hr); ++p) {
+            const ELEMDESC& e = f->lprgelemdescParam[p];
+            const VARTYPE type = type_of(e.tdesc);
+            if (!passable(type))
+                hr = DISP_E_BADVARTYPE;
+            else if (e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL)
+                m.result = static_cast<VARTYPE>(type & ~VT_BYREF);
+            else if (m.count < kMaxParams)
+                m.param[m.count++] = type;
+            else
+                hr = DISP_E_BADPARAMCOUNT;
         }
         iface->ReleaseFuncDesc(f);
-        if (!fits)
-            return TYPE_E_TYPEMISMATCH;
     }
-    return S_OK;
+    return hr;
 }
 
 HRESULT load_cache(const ClassInfo& info, TypeCache*& out)
 {
     wchar_t path[MAX_PATH + 1];
-    DWORD n = GetModuleFileNameW(module::handle(), path, MAX_PATH + 1);
-    if (n == 0 || n > MAX_PATH)
-        return TYPE_E_CANTLOADLIBRARY;
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, library.put());
+    HRESULT hr = module::own_type_library(path, library.put());
     if (FAILED(hr))
         return hr;
     auto* cache = new (std::nothrow) TypeCache;
@@ -110,7 +127,8 @@ HRESULT load_cache(const ClassInfo& info, TypeCache*& out)
 
 HRESULT cache_of(const ClassInfo& info, TypeCache*& out)
 {
-    out = g_cache[info.index].load(std::memory_order_acquire);
+    std::atomic<TypeCache*>& slot = g_cache[slot_of(info)];
+    out = slot.load(std::memory_order_acquire);
     if (out)
         return S_OK;
     TypeCache* fresh;
@@ -118,7 +136,7 @@ HRESULT cache_of(const ClassInfo& info, TypeCache*& out)
     if (FAILED(hr))
         return hr;
     TypeCache* expected = nullptr;
-    if (g_cache[info.index].compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) {
+    if (slot.compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) {
         out = fresh;
     } else {
         delete fresh;  // another thread was first
@@ -204,6 +222,7 @@ HRESULT bind_argument(VARTYPE declared, VARIANT* src, VARIANT& temp, uintptr_t& 
 // both calling conventions pass each in one pointer-sized slot.
 HRESULT call_slot(IDispatch* self, unsigned slot, const uintptr_t* a, unsigned count)
 {
+    static_assert(kMaxParams + 1 == 5, "a case below for every count up to kMaxParams + 1");
     void* entry = (*reinterpret_cast<void***>(self))[slot];
     using U = uintptr_t;
     switch (count) {
@@ -283,7 +302,7 @@ HRESULT type_info(const ClassInfo& info, ITypeInfo** out) noexcept
 HRESULT ids_of_names(const ClassInfo& info, REFIID riid, LPOLESTR* names, UINT count,
                      DISPID* ids) noexcept
 {
-    if (riid != IID_NULL)
+    if (riid != GUID{})
         return DISP_E_UNKNOWNINTERFACE;
     if (!names || !ids)
         return E_POINTER;
@@ -297,7 +316,7 @@ HRESULT ids_of_names(const ClassInfo& info, REFIID riid, LPOLESTR* names, UINT c
 HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, WORD flags,
                DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep, UINT* arg_err) noexcept
 {
-    if (riid != IID_NULL)
+    if (riid != GUID{})
         return DISP_E_UNKNOWNINTERFACE;
     TypeCache* cache;
     HRESULT hr = cache_of(info, cache);

@@ -2,7 +2,7 @@
 
 #include <oleauto.h>
 
-#include "handles.h"
+#include "com.h"
 
 namespace tarnwick {
 
@@ -11,8 +11,6 @@ namespace {
 const wchar_t* description_of(long number)
 {
     switch (number) {
-    case kInvalidArgument: return L"Invalid procedure call or argument";
-    case kOverflow: return L"Overflow";
     case kOutOfMemory: return L"Out of memory";
     case kLoadFailed: return L"Error in loading the library";
     case kFileNotFound: return L"File not found";
@@ -26,6 +24,17 @@ const wchar_t* description_of(long number)
 void raise(long number)
 {
     throw Failure{status_of(number), number};
+}
+
+Failure caught_failure() noexcept
+{
+    try {
+        throw;
+    } catch (const Failure& failure) {
+        return failure;
+    } catch (...) {
+        return Failure{E_UNEXPECTED, 0};
+    }
 }
 
 HRESULT report(const Failure& failure, const wchar_t* source, REFIID iid) noexcept

@@ -7,8 +7,6 @@ namespace tarnwick {
 
 // Run-time error numbers that the library raises.
 enum ErrorNumber : long {
-    kInvalidArgument = 5,   // invalid procedure call or argument
-    kOverflow = 6,
     kOutOfMemory = 7,
     kLoadFailed = 48,       // the library of a declared function cannot be loaded
     kFileNotFound = 53,     // the library of a declared function is not found
@@ -38,6 +36,11 @@ inline void check(HRESULT status)
     if (FAILED(status)) [[unlikely]]
         throw Failure{status, 0};
 }
+
+// The failure that ended a call, from inside the catch block that caught
+// it: a run-time error or inner status as thrown; anything else, which the
+// library never throws, as E_UNEXPECTED.
+Failure caught_failure() noexcept;
 
 // Leaves the error information of a run-time error for the caller and gives
 // the status to return. Source is the class's ProgID.

@@ -1,6 +1,7 @@
 // The library's entry point, its exports for activation, and the class
 // factories.
-#include <new>
+#include <array>
+#include <utility>
 
 #include "object.h"
 
@@ -22,7 +23,7 @@ public:
     {
         if (!out)
             return E_POINTER;
-        if (riid != IID_IUnknown && riid != IID_IClassFactory) {
+        if (riid != __uuidof(IUnknown) && riid != __uuidof(IClassFactory)) {
             *out = nullptr;
             return E_NOINTERFACE;
         }
@@ -59,13 +60,26 @@ private:
     const ClassInfo& info_;
 };
 
-ClassFactory g_factories[] = {ClassFactory(kWindowsInfo), ClassFactory(kTime),
-                              ClassFactory(kRegistry), ClassFactory(kReboot)};
+// One factory for each entry of kClasses, at the same position.
+template <size_t... I>
+constexpr std::array<ClassFactory, kClassCount> factories(std::index_sequence<I...>)
+{
+    return {ClassFactory(*kClasses[I])...};
+}
+std::array<ClassFactory, kClassCount> g_factories =
+    factories(std::make_index_sequence<kClassCount>{});
 
 }  // namespace
 
 namespace module {
-HMODULE handle() noexcept { return g_module; }
+HRESULT own_type_library(wchar_t (&path)[MAX_PATH + 1], ITypeLib** out) noexcept
+{
+    *out = nullptr;
+    const DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH + 1);
+    if (n == 0 || n > MAX_PATH)
+        return TYPE_E_CANTLOADLIBRARY;
+    return LoadTypeLibEx(path, REGKIND_NONE, out);
+}
 void lock() noexcept { InterlockedIncrement(&g_locks); }
 void unlock() noexcept { InterlockedDecrement(&g_locks); }
 void lock_server() noexcept { InterlockedIncrement(&g_server_locks); }
@@ -83,19 +97,6 @@ void unlock_server() noexcept
     }
 }
 }  // namespace module
-
-HRESULT failed(const ClassInfo& info) noexcept
-{
-    try {
-        throw;
-    } catch (const Failure& failure) {
-        return report(failure, info.progid, *info.iid);
-    } catch (const std::bad_alloc&) {
-        return report(Failure{status_of(kOutOfMemory), kOutOfMemory}, info.progid, *info.iid);
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
 
 void release_type_cache() noexcept;
 

@@ -1,9 +1,7 @@
-// One small owner per kind of handle: COM pointer, automation string,
-// registry key and kernel handle. Each releases what it holds exactly once.
+// Owners of the handles a method opens through the binding table: registry
+// keys and kernel handles such as a process token. Each closes what it
+// holds exactly once, through the declared closing function.
 #pragma once
-
-#include <windows.h>
-#include <oleauto.h>
 
 #include <utility>
 
@@ -11,101 +9,40 @@
 
 namespace tarnwick {
 
-template <class T>
-class ComPtr {
+template <class Handle, platform::Fn Close>
+class unique_platform_handle {
 public:
-    ComPtr() = default;
-    explicit ComPtr(T* p) noexcept : p_(p) {}  // adopts one reference
-    ComPtr(const ComPtr& o) noexcept : p_(o.p_) { if (p_) p_->AddRef(); }
-    ComPtr(ComPtr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-    ComPtr& operator=(ComPtr o) noexcept { std::swap(p_, o.p_); return *this; }
-    ~ComPtr() { if (p_) p_->Release(); }
+    unique_platform_handle() = default;
+    unique_platform_handle(const unique_platform_handle&) = delete;
+    unique_platform_handle& operator=(const unique_platform_handle&) = delete;
+    ~unique_platform_handle() { reset(); }
 
-    T* get() const noexcept { return p_; }
-    T* operator->() const noexcept { return p_; }
-    explicit operator bool() const noexcept { return p_ != nullptr; }
-    T** put() noexcept { reset(); return &p_; }
-    T* detach() noexcept { return std::exchange(p_, nullptr); }
-    void reset() noexcept { if (auto p = std::exchange(p_, nullptr)) p->Release(); }
+    Handle get() const noexcept { return h_; }
+    Handle* put() noexcept { reset(); return &h_; }
 
-    template <class U>
-    ComPtr<U> as() const noexcept
+    // Closes without raising, for clean-up paths: a closing function that
+    // cannot be bound leaves the handle to the process.
+    void reset() noexcept
     {
-        ComPtr<U> out;
-        if (p_)
-            p_->QueryInterface(__uuidof(U), reinterpret_cast<void**>(out.put()));
-        return out;
+        if (Handle h = std::exchange(h_, nullptr))
+            platform::call_if_bound<Close>(h);
     }
 
-private:
-    T* p_ = nullptr;
-};
-
-// An automation string. Null and empty are the same text.
-class Bstr {
-public:
-    Bstr() = default;
-    explicit Bstr(BSTR adopt) noexcept : s_(adopt) {}
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    Bstr(Bstr&& o) noexcept : s_(std::exchange(o.s_, nullptr)) {}
-    Bstr& operator=(Bstr&& o) noexcept { reset(std::exchange(o.s_, nullptr)); return *this; }
-    ~Bstr() { SysFreeString(s_); }
-
-    // A copy of any text, null included; raises out of memory when it fails.
-    static Bstr copy(const wchar_t* text, UINT length);
-    static Bstr copy(BSTR text) { return copy(text, SysStringLen(text)); }
-
-    BSTR get() const noexcept { return s_; }
-    BSTR* put() noexcept { reset(); return &s_; }
-    BSTR* ref() noexcept { return &s_; }
-    BSTR release() noexcept { return std::exchange(s_, nullptr); }
-    void reset(BSTR s = nullptr) noexcept { SysFreeString(std::exchange(s_, s)); }
-    UINT length() const noexcept { return SysStringLen(s_); }
-    bool empty() const noexcept { return length() == 0; }
-
-private:
-    BSTR s_ = nullptr;
-};
-
-// A registry key opened by a method; closed through the declared RegCloseKey.
-class unique_hkey {
-public:
-    unique_hkey() = default;
-    unique_hkey(const unique_hkey&) = delete;
-    unique_hkey& operator=(const unique_hkey&) = delete;
-    ~unique_hkey() { platform::close_key(std::exchange(h_, nullptr)); }
-
-    HKEY get() const noexcept { return h_; }
-    HKEY* put() noexcept { platform::close_key(std::exchange(h_, nullptr)); return &h_; }
-    // The method's own close step: binding RegCloseKey may raise.
+    // A method's own close step, one of its declared calls: binding the
+    // closing function may raise, and so ends the method like any call.
     void close()
     {
-        if (HKEY h = h_) {
-            platform::call<platform::Fn::RegCloseKey>(h);
+        if (Handle h = h_) {
+            platform::call<Close>(h);
             h_ = nullptr;
         }
     }
 
 private:
-    HKEY h_ = nullptr;
+    Handle h_ = nullptr;
 };
 
-// A kernel handle such as a process token; closed through the declared
-// CloseHandle.
-class unique_handle {
-public:
-    unique_handle() = default;
-    unique_handle(const unique_handle&) = delete;
-    unique_handle& operator=(const unique_handle&) = delete;
-    ~unique_handle() { reset(); }
-
-    HANDLE get() const noexcept { return h_; }
-    HANDLE* put() noexcept { reset(); return &h_; }
-    void reset() noexcept;
-
-private:
-    HANDLE h_ = nullptr;
-};
+using unique_hkey = unique_platform_handle<HKEY, platform::Fn::RegCloseKey>;
+using unique_handle = unique_platform_handle<HANDLE, platform::Fn::CloseHandle>;
 
 }  // namespace tarnwick

@@ -7,12 +7,15 @@
 #include <oleauto.h>
 
 #include <concepts>
+#include <iterator>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 // The class method RegCreateKey is no alias of the Windows function.
 #undef RegCreateKey
 #include "Tarnwick.h"
+#include "com.h"
 #include "errors.h"
 #include "handles.h"
 
@@ -24,17 +27,29 @@ struct ClassInfo {
     const IID* iid;            // the default dual interface
     const wchar_t* name;       // class name, "Registry"
     const wchar_t* progid;     // "TarnwickDLL.Registry"; also the error source
-    unsigned index;            // slot in the per-process type cache
     HRESULT (*create)(REFIID, void**);
 };
 
-// The classes the library serves, in registration order.
+// The classes the library serves, in registration order: the one table.
+// Each class defines its ClassInfo in its own file; the class factories,
+// the type cache and the registration all follow this list.
 extern const ClassInfo kWindowsInfo, kTime, kRegistry, kReboot;
-inline const ClassInfo* const kClasses[] = {&kWindowsInfo, &kTime, &kRegistry, &kReboot};
-constexpr unsigned kClassCount = 4;
+inline constexpr const ClassInfo* kClasses[] = {&kWindowsInfo, &kTime, &kRegistry, &kReboot};
+inline constexpr unsigned kClassCount = std::size(kClasses);
+
+// A class's position in kClasses; kClassCount for a class not listed.
+constexpr unsigned slot_of(const ClassInfo& info) noexcept
+{
+    unsigned i = 0;
+    while (i < kClassCount && kClasses[i] != &info)
+        ++i;
+    return i;
+}
 
 namespace module {
-HMODULE handle() noexcept;
+// The full path of the library's own file and the type library inside it;
+// TYPE_E_CANTLOADLIBRARY when the path does not fit.
+HRESULT own_type_library(wchar_t (&path)[MAX_PATH + 1], ITypeLib** out) noexcept;
 // The counts behind DllCanUnloadNow: live objects and factory references,
 // and server locks, which never go below zero.
 void lock() noexcept;
@@ -51,9 +66,6 @@ HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, W
                DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep, UINT* arg_err) noexcept;
 }  // namespace dispatch
 
-// Ends a method that a run-time error stopped: call only from a catch block.
-HRESULT failed(const ClassInfo& info) noexcept;
-
 // The local that a method builds its result in: strings are owned until they
 // are handed over, every other result is the plain value.
 template <class T> struct ResultSlot {
@@ -65,8 +77,18 @@ template <> struct ResultSlot<BSTR> {
     static void store(BSTR* slot, Bstr& value) noexcept { *slot = value.release(); }
 };
 
+// The by-reference parameters of a method, which method() refuses when null:
+// `method(result, ByRef(strKeyName, strValueName), body)`.
+template <class... P>
+struct ByRef {
+    explicit ByRef(P*... pointers) noexcept : set(((pointers != nullptr) && ... && true)) {}
+    bool set;
+};
+
 template <class Derived, class Interface, const ClassInfo& Info>
 class Object : public Interface, public ISupportErrorInfo {
+    static_assert(slot_of(Info) < kClassCount, "a class must be listed in kClasses");
+
 public:
     // A new object with one reference, owned by the caller.
     static ComPtr<Interface> make()
@@ -93,9 +115,9 @@ public:
     {
         if (!out)
             return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == *Info.iid) {
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDispatch) || riid == *Info.iid) {
             *out = static_cast<Interface*>(this);
-        } else if (riid == IID_ISupportErrorInfo) {
+        } else if (riid == __uuidof(ISupportErrorInfo)) {
             *out = static_cast<ISupportErrorInfo*>(this);
         } else {
             *out = nullptr;
@@ -154,16 +176,17 @@ protected:
     Interface* self() noexcept { return static_cast<Interface*>(this); }
 
     // The method-call convention. Holds a reference on the object for the
-    // call, refuses null pointers, starts the result at null, 0 or False,
+    // call, refuses null pointers (the result slot and the by-reference
+    // parameters named in `refs`), starts the result at null, 0 or False,
     // runs the body, and hands over the result. A run-time error raised in
     // the body ends the call: a text result is dropped, a number keeps the
     // value set so far, and the failing status is returned with error
     // information. Nothing the body already did is rolled back.
-    template <class T, class Body, class... Refs>
+    template <class T, class... P, class Body>
         requires std::invocable<Body&, typename ResultSlot<T>::type&>
-    HRESULT method(T* result, Body&& body, Refs*... refs) noexcept
+    HRESULT method(T* result, ByRef<P...> refs, Body&& body) noexcept
     {
-        if (!result || ((refs == nullptr) || ...))
+        if (!result || !refs.set)
             return E_POINTER;
         Hold hold(this);
         if constexpr (std::is_same_v<T, BSTR>)
@@ -174,24 +197,30 @@ protected:
         } catch (...) {
             if constexpr (!std::is_same_v<T, BSTR>)
                 *result = value;
-            return failed(Info);
+            return report(caught_failure(), Info.progid, *Info.iid);
         }
         ResultSlot<T>::store(result, value);
         return S_OK;
     }
+    template <class T, class Body>
+        requires std::invocable<Body&, typename ResultSlot<T>::type&>
+    HRESULT method(T* result, Body&& body) noexcept
+    {
+        return method(result, ByRef<>(), std::forward<Body>(body));
+    }
 
     // The same for a method without a result.
-    template <class Body, class... Refs>
+    template <class... P, class Body>
         requires std::invocable<Body&>
-    HRESULT method(Body&& body, Refs*... refs) noexcept
+    HRESULT method(ByRef<P...> refs, Body&& body) noexcept
     {
-        if (((refs == nullptr) || ...))
+        if (!refs.set)
             return E_POINTER;
         Hold hold(this);
         try {
             body();
         } catch (...) {
-            return failed(Info);
+            return report(caught_failure(), Info.progid, *Info.iid);
         }
         return S_OK;
     }

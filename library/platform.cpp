@@ -90,12 +90,14 @@ void* try_bind(Fn f) noexcept
     return p;
 }
 
-void close_key(HKEY key) noexcept
+LONG platform_id()
 {
-    if (!key)
-        return;
-    if (void* p = try_bind(Fn::RegCloseKey))
-        reinterpret_cast<Signature<Fn::RegCloseKey>::type>(p)(key);
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    static_assert(sizeof version == 148, "the record GetVersionExA fills: 5 numbers, 128 bytes of text");
+    if (call<Fn::GetVersionExA>(&version))
+        return static_cast<LONG>(version.dwPlatformId);
+    return 0;
 }
 
 HRESULT substitute(const char* function, const char* library, const char* export_name,

@@ -1,6 +1,11 @@
-// The declared platform functions: every Windows function that the classes
-// and the registration call is bound here, by library name and function
-// name, on its first call, into one table for the whole process.
+// The declared platform functions, bound here by library name and function
+// name on their first call, into one table for the whole process: every
+// Windows function that a class method calls, the handles' closing
+// functions, and the registry and type-library writes of self-registration
+// (so that a test can refuse each of them through the seam). The automation
+// runtime's own services (strings, variants, type information, error
+// information, the type-library look-ups) and the loader are called
+// directly.
 #pragma once
 
 #include <windows.h>
@@ -65,8 +70,21 @@ inline auto call(Args... args)
     return reinterpret_cast<typename Signature<F>::type>(p)(args...);
 }
 
-// Closes a registry key without raising, for clean-up paths.
-void close_key(HKEY key) noexcept;
+// Calls a declared function only if it can be bound, without raising; false
+// when it cannot. For clean-up paths.
+template <Fn F, class... Args>
+inline bool call_if_bound(Args... args) noexcept
+{
+    void* p = try_bind(F);
+    if (p)
+        reinterpret_cast<typename Signature<F>::type>(p)(args...);
+    return p != nullptr;
+}
+
+// The platform id that GetVersionExA reports (1: the 9x family, 2: the NT
+// family); 0 when the query fails. Raises as a call does when GetVersionExA
+// cannot be bound.
+LONG platform_id();
 
 // The one seam for tests: point a declared function at another library and
 // export name, or at a stand-in; see seam.cpp.

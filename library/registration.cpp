@@ -1,8 +1,6 @@
 // Self-registration: the type library and, for each class, its class
 // identifier and ProgID entries, written to and removed from the
 // machine-wide class registration.
-#include <string>
-
 #include "object.h"
 
 namespace tarnwick {
@@ -12,12 +10,12 @@ using platform::Fn;
 
 namespace {
 
-std::wstring text_of(const GUID& id)
-{
+// A GUID in registry form, "{...}".
+struct GuidText {
+    explicit GuidText(const GUID& id) noexcept { StringFromGUID2(id, text, 39); }
+    std::wstring_view view() const noexcept { return {text, 38}; }
     wchar_t text[39];
-    StringFromGUID2(id, text, 39);
-    return text;
-}
+};
 
 HRESULT status_of_win32(LONG error) { return error == 0 ? S_OK : HRESULT_FROM_WIN32(error); }
 
@@ -29,10 +27,7 @@ struct OwnTypeLibrary {
 
     HRESULT load()
     {
-        DWORD n = GetModuleFileNameW(module::handle(), path, MAX_PATH + 1);
-        if (n == 0 || n > MAX_PATH)
-            return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-        HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, library.put());
+        HRESULT hr = module::own_type_library(path, library.put());
         if (FAILED(hr))
             return hr;
         TLIBATTR* a;
@@ -45,41 +40,44 @@ struct OwnTypeLibrary {
 };
 
 // Sets one string value under HKEY_CLASSES_ROOT, creating its key.
-HRESULT set_value(const std::wstring& key_path, const wchar_t* name, const std::wstring& value)
+HRESULT set_value(const Bstr& key_path, const wchar_t* name, std::wstring_view value)
 {
+    const Bstr data = Bstr::join({value});
     unique_hkey key;
-    LONG error = call<Fn::RegCreateKeyExW>(HKEY_CLASSES_ROOT, key_path.c_str(), 0, nullptr,
+    LONG error = call<Fn::RegCreateKeyExW>(HKEY_CLASSES_ROOT, key_path.get(), 0, nullptr,
                                            REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
                                            key.put(), nullptr);
     if (error == 0)
         error = call<Fn::RegSetValueExW>(key.get(), name, 0, REG_SZ,
-                                         reinterpret_cast<const BYTE*>(value.c_str()),
-                                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+                                         reinterpret_cast<const BYTE*>(data.get()),
+                                         static_cast<DWORD>((data.length() + 1) * sizeof(wchar_t)));
     return status_of_win32(error);
 }
 
 // Removes a key of HKEY_CLASSES_ROOT with everything under it; a key that is
 // already gone counts as removed.
-HRESULT delete_tree(const std::wstring& key_path)
+HRESULT delete_tree(const Bstr& key_path)
 {
-    LONG error = call<Fn::RegDeleteTreeW>(HKEY_CLASSES_ROOT, key_path.c_str());
+    LONG error = call<Fn::RegDeleteTreeW>(HKEY_CLASSES_ROOT, key_path.get());
     return error == ERROR_FILE_NOT_FOUND ? S_OK : status_of_win32(error);
 }
 
 HRESULT register_class(const ClassInfo& c, const OwnTypeLibrary& own)
 {
-    const std::wstring clsid = text_of(*c.clsid);
-    const std::wstring key = L"CLSID\\" + clsid;
-    const std::wstring progid = c.progid;
+    const GuidText clsid(*c.clsid);
+    const GuidText library(own.attributes.guid);
+    const Bstr key = Bstr::join({L"CLSID\\", clsid.view()});
+    const Bstr server = Bstr::join({key.view(), L"\\InprocServer32"});
+    const Bstr progid = Bstr::join({c.progid});
     HRESULT hr;
     if (FAILED(hr = set_value(key, nullptr, c.name)) ||
-        FAILED(hr = set_value(key + L"\\InprocServer32", nullptr, own.path)) ||
-        FAILED(hr = set_value(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment")) ||
-        FAILED(hr = set_value(key + L"\\ProgID", nullptr, progid)) ||
-        FAILED(hr = set_value(key + L"\\TypeLib", nullptr, text_of(own.attributes.guid))) ||
-        FAILED(hr = set_value(key + L"\\Version", nullptr, L"1.0")) ||
+        FAILED(hr = set_value(server, nullptr, own.path)) ||
+        FAILED(hr = set_value(server, L"ThreadingModel", L"Apartment")) ||
+        FAILED(hr = set_value(Bstr::join({key.view(), L"\\ProgID"}), nullptr, c.progid)) ||
+        FAILED(hr = set_value(Bstr::join({key.view(), L"\\TypeLib"}), nullptr, library.view())) ||
+        FAILED(hr = set_value(Bstr::join({key.view(), L"\\Version"}), nullptr, L"1.0")) ||
         FAILED(hr = set_value(progid, nullptr, c.name)) ||
-        FAILED(hr = set_value(progid + L"\\CLSID", nullptr, clsid)))
+        FAILED(hr = set_value(Bstr::join({c.progid, L"\\CLSID"}), nullptr, clsid.view())))
         return hr;
     return S_OK;
 }
@@ -88,9 +86,9 @@ HRESULT unregister_all(const OwnTypeLibrary& own)
 {
     HRESULT result = S_OK;
     for (const ClassInfo* c : kClasses) {
-        HRESULT hr = delete_tree(c->progid);
+        HRESULT hr = delete_tree(Bstr::join({c->progid}));
         if (SUCCEEDED(hr))
-            hr = delete_tree(L"CLSID\\" + text_of(*c->clsid));
+            hr = delete_tree(Bstr::join({L"CLSID\\", GuidText(*c->clsid).view()}));
         if (FAILED(hr) && SUCCEEDED(result))
             result = hr;
     }
@@ -120,17 +118,15 @@ HRESULT register_all(const OwnTypeLibrary& own)
     return hr;
 }
 
-// Runs a registration step, turning a function that cannot be bound into
-// its failing status.
+// Runs a registration step, turning a function that cannot be bound (or
+// an allocation that fails) into its failing status.
 template <class Step>
 HRESULT guarded(Step step) noexcept
 {
     try {
         return step();
-    } catch (const Failure& failure) {
-        return failure.status;
     } catch (...) {
-        return E_OUTOFMEMORY;
+        return caught_failure().status;
     }
 }
 

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "handles.h"
+#include "com.h"
 
 namespace tarnwick::text {
 

@@ -1,0 +1,35 @@
+#include "com.h"
+
+#include <cwchar>
+
+#include "errors.h"
+
+namespace tarnwick {
+
+Bstr Bstr::copy(const wchar_t* text, UINT length)
+{
+    if (length == 0)
+        return Bstr();
+    Bstr out(SysAllocStringLen(text, length));
+    if (!out.get())
+        raise(kOutOfMemory);
+    return out;
+}
+
+Bstr Bstr::join(std::initializer_list<std::wstring_view> parts)
+{
+    UINT length = 0;
+    for (std::wstring_view part : parts)
+        length += static_cast<UINT>(part.size());
+    if (length == 0)
+        return Bstr();
+    Bstr out(SysAllocStringLen(nullptr, length));
+    if (!out.get())
+        raise(kOutOfMemory);
+    wchar_t* end = out.get();
+    for (std::wstring_view part : parts)
+        end = std::wmemcpy(end, part.data(), part.size()) + part.size();
+    return out;
+}
+
+}  // namespace tarnwick
