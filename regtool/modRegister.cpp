@@ -17,7 +17,8 @@ constexpr char kUnregisterExport[] = "DllUnregisterServer";
 constexpr wchar_t kCallFailed[] = L"Error calling function in Tarnwick.dll.";
 constexpr wchar_t kCannotBind[] = L"Can't find Tarnwick.dll";
 
-// Exclamation icon and a single OK button.
+// Exclamation icon (0x30) and a single OK button (0): the style value 48
+// that the message box has always had.
 constexpr UINT kBoxStyle = MB_ICONEXCLAMATION | MB_OK;
 static_assert(kBoxStyle == 48);
 
