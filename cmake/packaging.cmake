@@ -6,11 +6,12 @@
 #   cmake --build <build> --target msi       Tarnwick-<version>-win32.msi / -win64.msi
 #
 # Layout:
-#   bin/       Tarnwick.dll, Pelmora.exe
+#   bin/       Tarnwick.dll, Tarnwick.manifest, Pelmora.exe
 #   include/   Tarnwick.idl, Tarnwick.h and Tarnwick_i.c (generated from the IDL)
 #   examples/  VBScript, JScript and C++ samples
 #   docs/      reference.md, README.md
 
+include(${CMAKE_CURRENT_LIST_DIR}/identifiers.cmake)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(TARNWICK_PLATFORM win64)
   set(TARNWICK_MSI_ARCH x64)
@@ -20,7 +21,7 @@ else()
   set(TARNWICK_MSI_ARCH x86)
   set(TARNWICK_WIN64 no)
 endif()
-set(TARNWICK_PACKAGE_NAME Tarnwick-${PROJECT_VERSION}-${TARNWICK_PLATFORM})
+set(TARNWICK_PACKAGE_NAME Tarnwick-${TARNWICK_VERSION}-${TARNWICK_PLATFORM})
 set(TARNWICK_GENERATED_DIR ${CMAKE_BINARY_DIR}/library/generated)
 
 # --- install rules -----------------------------------------------------------
@@ -49,7 +50,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/docs/reference.md ${CMAKE_SOURCE_DIR}/README.m
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Tarnwick)
 set(CPACK_PACKAGE_VENDOR Tarnwick)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${TARNWICK_VERSION})
 set(CPACK_PACKAGE_FILE_NAME ${TARNWICK_PACKAGE_NAME})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
@@ -64,47 +65,34 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging-repack.cmake.in
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/packaging-repack.cmake)
 include(CPack)
 
-# --- Windows Installer package -----------------------------------------------
+# --- assembly manifest -------------------------------------------------------
 
-# Every identifier comes from the IDL, so the installer and the library
-# cannot name different classes.
-file(READ ${CMAKE_SOURCE_DIR}/library/Tarnwick.idl tarnwick_idl_text)
-# Square brackets would keep a CMake list from splitting: drop them first.
-string(REGEX REPLACE "[][]" " " tarnwick_idl_text "${tarnwick_idl_text}")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/library/Tarnwick.idl)
-string(REGEX MATCHALL
-  "uuid\\(([0-9A-Fa-f-]+)\\)[^{;]*(library|interface|coclass)[ \t\r\n]+[A-Za-z_]+"
-  tarnwick_idl_types "${tarnwick_idl_text}")
-set(TARNWICK_WIXL_DEFINES)
-foreach(entry IN LISTS tarnwick_idl_types)
-  string(REGEX MATCH "uuid\\(([0-9A-Fa-f-]+)\\)" _ "${entry}")
-  string(TOUPPER "{${CMAKE_MATCH_1}}" guid)
-  string(REGEX MATCH "(library|interface|coclass)[ \t\r\n]+([A-Za-z_]+)$" _ "${entry}")
-  set(kind ${CMAKE_MATCH_1})
-  set(name ${CMAKE_MATCH_2})
-  if(kind STREQUAL "library")
-    list(APPEND TARNWICK_WIXL_DEFINES -D LibId=${guid})
-  elseif(kind STREQUAL "interface")
-    string(SUBSTRING ${name} 1 -1 class)
-    list(APPEND TARNWICK_WIXL_DEFINES -D Iid_${class}=${guid})
-  else()
-    list(APPEND TARNWICK_WIXL_DEFINES -D Clsid_${name}=${guid})
-  endif()
+# Tarnwick.manifest, beside Tarnwick.dll: the library as a private assembly,
+# for applications that use it without registering it (their own manifest
+# names the assembly "Tarnwick").
+set(TARNWICK_MARSHALLER {00020424-0000-0000-C000-000000000046})
+set(TARNWICK_MANIFEST_CLASSES "")
+set(TARNWICK_MANIFEST_INTERFACES "")
+foreach(class IN LISTS TARNWICK_CLASSES)
+  string(APPEND TARNWICK_MANIFEST_CLASSES
+    "    <comClass clsid=\"${TARNWICK_CLSID_${class}}\" progid=\"TarnwickDLL.${class}\"\n"
+    "              threadingModel=\"Apartment\" tlbid=\"${TARNWICK_LIBID}\" description=\"${class}\"/>\n")
+  string(APPEND TARNWICK_MANIFEST_INTERFACES
+    "  <comInterfaceExternalProxyStub name=\"_${class}\" iid=\"${TARNWICK_IID_${class}}\"\n"
+    "                                 proxyStubClsid32=\"${TARNWICK_MARSHALLER}\" tlbid=\"${TARNWICK_LIBID}\"/>\n")
 endforeach()
-list(LENGTH TARNWICK_WIXL_DEFINES n)
-if(NOT n EQUAL 18)  # nine identifiers, two words each
-  message(FATAL_ERROR "packaging: expected 9 identifiers in Tarnwick.idl, found ${TARNWICK_WIXL_DEFINES}")
-endif()
-string(REGEX MATCH "helpstring\\(\"([^\"]*)\"\\)" _ "${tarnwick_idl_text}")
-set(TARNWICK_LIB_HELP "${CMAKE_MATCH_1}")
+set(TARNWICK_MANIFEST ${CMAKE_BINARY_DIR}/library/Tarnwick.manifest)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/Tarnwick.manifest.in ${TARNWICK_MANIFEST} @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${TARNWICK_MANIFEST} DESTINATION bin)
+
+# --- Windows Installer package -----------------------------------------------
 
 # Product, package and component codes: fixed for one version and one
 # platform (name-based), so a rebuild gives the same codes.
 set(ns 6F1C2A4E-55B0-4C1D-9E3B-7A9D2C804F11)
 string(UUID upgrade_code NAMESPACE ${ns} NAME "upgrade-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
-string(UUID product_code NAMESPACE ${ns} NAME "product-${PROJECT_VERSION}-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
-string(UUID package_code NAMESPACE ${ns} NAME "package-${PROJECT_VERSION}-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
+string(UUID product_code NAMESPACE ${ns} NAME "product-${TARNWICK_VERSION}-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
+string(UUID package_code NAMESPACE ${ns} NAME "package-${TARNWICK_VERSION}-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
 foreach(i 1 2 3 4)
   string(UUID component_${i} NAMESPACE ${ns} NAME "component-${i}-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
   list(APPEND TARNWICK_WIXL_DEFINES -D ComponentGuid${i}={${component_${i}}})
@@ -116,10 +104,10 @@ if(WIXL)
   # wixl takes the files from the folder it runs in.
   set(msi_stage ${CMAKE_BINARY_DIR}/msi-stage)
   file(MAKE_DIRECTORY ${msi_stage})
-  set(msi_files $<TARGET_FILE:Tarnwick> ${CMAKE_SOURCE_DIR}/docs/reference.md)
+  set(msi_files $<TARGET_FILE:Tarnwick> ${TARNWICK_MANIFEST} ${CMAKE_SOURCE_DIR}/docs/reference.md)
   set(msi_targets Tarnwick)
   set(msi_pelmora -D HavePelmora=no)
-  set(msi_stage_files Tarnwick.dll reference.md)
+  set(msi_stage_files Tarnwick.dll Tarnwick.manifest reference.md)
   if(TARGET Pelmora)
     list(APPEND msi_files $<TARGET_FILE:Pelmora>)
     list(APPEND msi_targets Pelmora)
@@ -134,7 +122,7 @@ if(WIXL)
     COMMAND touch -d @${TARNWICK_SOURCE_DATE_EPOCH} ${msi_stage_files}
     COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TARNWICK_SOURCE_DATE_EPOCH}
             ${WIXL} -a ${TARNWICK_MSI_ARCH}
-            -D Version=${PROJECT_VERSION}
+            -D Version=${TARNWICK_VERSION}
             -D Win64=${TARNWICK_WIN64}
             -D TypeLibPlatform=${TARNWICK_PLATFORM}
             -D UpgradeCode={${upgrade_code}}
@@ -148,6 +136,7 @@ if(WIXL)
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/packaging-msi-stamp.py
             ${TARNWICK_MSI} {${package_code}} ${TARNWICK_SOURCE_DATE_EPOCH}
     DEPENDS ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs ${CMAKE_SOURCE_DIR}/docs/reference.md
+            ${TARNWICK_MANIFEST}
             ${CMAKE_CURRENT_LIST_DIR}/packaging-msi-stamp.py
             ${msi_targets}
     WORKING_DIRECTORY ${msi_stage}

@@ -23,6 +23,8 @@ googletest                 googletest sources, built with each target
 python3                    build-time generators and package checks
 wixl                       the MSI packages
 msitools                   reading the MSI packages back
+osslsigncode               signing (tools/sign.sh)
+openssl                    the signing test's throwaway certificate
 "
 names=$(printf '%s\n' "$packages" | awk 'NF { print $1 }')
 
@@ -80,4 +82,6 @@ need file /usr/src/googletest/CMakeLists.txt googletest
 need command python3 python3
 need command wixl wixl
 need command msiinfo msitools
+need command osslsigncode osslsigncode
+need command openssl openssl
 exit $status

@@ -40,10 +40,11 @@ try:
         check(f1.read() == f2.read(), "packing twice gives different archives")
 
     expected = {
-        "bin/Tarnwick.dll", "bin/Pelmora.exe",
+        "bin/Tarnwick.dll", "bin/Tarnwick.manifest", "bin/Pelmora.exe",
         "include/Tarnwick.idl", "include/Tarnwick.h", "include/Tarnwick_i.c",
         "docs/reference.md", "docs/README.md",
         "examples/cpp/early_bound.cpp", "examples/cpp/late_bound.cpp", "examples/demo.vbs",
+        "examples/cpp/regfree.cpp", "examples/cpp/regfree.rc", "examples/cpp/regfree.manifest",
     } | {"examples/%s.%s" % (s, l) for s in ("registry", "windowsinfo", "time", "reboot")
          for l in ("vbs", "js")}
     with zipfile.ZipFile(first) as z:

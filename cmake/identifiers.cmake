@@ -1,0 +1,61 @@
+# Included by cmake/packaging.cmake and examples/CMakeLists.txt.
+#
+# Every identifier comes from the IDL, so the manifest, the installer and the
+# library cannot name different classes. Sets TARNWICK_LIBID, and for each
+# class C: TARNWICK_CLSID_C (class identifier) and TARNWICK_IID_C (default
+# interface _C), all as {UPPER-CASE} text.
+file(READ ${CMAKE_SOURCE_DIR}/library/Tarnwick.idl tarnwick_idl_text)
+# Square brackets would keep a CMake list from splitting: drop them first.
+string(REGEX REPLACE "[][]" " " tarnwick_idl_text "${tarnwick_idl_text}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/library/Tarnwick.idl)
+string(REGEX MATCHALL
+  "uuid\\(([0-9A-Fa-f-]+)\\)[^{;]*(library|interface|coclass)[ \t\r\n]+[A-Za-z_]+"
+  tarnwick_idl_types "${tarnwick_idl_text}")
+set(TARNWICK_CLASSES)
+set(TARNWICK_WIXL_DEFINES)
+foreach(entry IN LISTS tarnwick_idl_types)
+  string(REGEX MATCH "uuid\\(([0-9A-Fa-f-]+)\\)" _ "${entry}")
+  string(TOUPPER "{${CMAKE_MATCH_1}}" guid)
+  string(REGEX MATCH "(library|interface|coclass)[ \t\r\n]+([A-Za-z_]+)$" _ "${entry}")
+  set(kind ${CMAKE_MATCH_1})
+  set(name ${CMAKE_MATCH_2})
+  if(kind STREQUAL "library")
+    set(TARNWICK_LIBID ${guid})
+    list(APPEND TARNWICK_WIXL_DEFINES -D LibId=${guid})
+  elseif(kind STREQUAL "interface")
+    string(SUBSTRING ${name} 1 -1 class)
+    set(TARNWICK_IID_${class} ${guid})
+    list(APPEND TARNWICK_WIXL_DEFINES -D Iid_${class}=${guid})
+  else()
+    set(TARNWICK_CLSID_${name} ${guid})
+    list(APPEND TARNWICK_CLASSES ${name})
+    list(APPEND TARNWICK_WIXL_DEFINES -D Clsid_${name}=${guid})
+  endif()
+endforeach()
+list(LENGTH TARNWICK_WIXL_DEFINES n)
+if(NOT n EQUAL 18)  # nine identifiers, two words each
+  message(FATAL_ERROR "packaging: expected 9 identifiers in Tarnwick.idl, found ${TARNWICK_WIXL_DEFINES}")
+endif()
+foreach(class IN LISTS TARNWICK_CLASSES)
+  if(NOT TARNWICK_IID_${class})
+    message(FATAL_ERROR "packaging: class ${class} has no interface _${class} in Tarnwick.idl")
+  endif()
+endforeach()
+string(REGEX MATCH "helpstring\\(\"([^\"]*)\"\\)" _ "${tarnwick_idl_text}")
+set(TARNWICK_LIB_HELP "${CMAKE_MATCH_1}")
+
+# The identity of the private assembly "Tarnwick" (Tarnwick.manifest), which
+# an application's manifest must name exactly: four-part version, and the
+# processor architecture of the target.
+set(TARNWICK_VERSION ${PROJECT_VERSION} CACHE STRING
+  "Version of the packages and the assembly (major.minor.build); the binaries' own version blocks stay as they are")
+if(NOT TARNWICK_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+  message(FATAL_ERROR "TARNWICK_VERSION must be major.minor.build, not \"${TARNWICK_VERSION}\"")
+endif()
+set(TARNWICK_ASSEMBLY_VERSION ${TARNWICK_VERSION}.0)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TARNWICK_ASSEMBLY_ARCH amd64)
+else()
+  set(TARNWICK_ASSEMBLY_ARCH x86)
+endif()
