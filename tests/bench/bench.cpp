@@ -21,7 +21,7 @@
 // the automation allocator's functions at counting stand-ins.
 //
 //   bench.exe [quick]     quick: a few hundred calls per side, for CTest
-#include "testkit.h"
+#include "seam.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -367,14 +367,14 @@ LONG WINAPI standin_close(HKEY) { return ERROR_SUCCESS; }
 // dispatch paths compared without the registry's noise over them.
 void without_registry(const Settings& s)
 {
-    SeamLibrary seam;
-    require(seam.bind != nullptr, "cannot load the seam library (TARNWICK_SEAM_DLL)");
-    require(seam.bind("RegOpenKeyExA", nullptr, nullptr, reinterpret_cast<void*>(&standin_open)) == S_OK &&
-                seam.bind("RegQueryValueExA", nullptr, nullptr, reinterpret_cast<void*>(&standin_query)) ==
-                    S_OK &&
-                seam.bind("RegCloseKey", nullptr, nullptr, reinterpret_cast<void*>(&standin_close)) == S_OK,
+    require(seam().ok(), "cannot load the seam library (TARNWICK_SEAM_DLL)");
+    Rebind stand_in_open = TESTKIT_STAND_IN(RegOpenKeyExA, &standin_open);
+    Rebind stand_in_query = TESTKIT_STAND_IN(RegQueryValueExA, &standin_query);
+    Rebind stand_in_close = TESTKIT_STAND_IN(RegCloseKey, &standin_close);
+    require(stand_in_open.status() == S_OK && stand_in_query.status() == S_OK &&
+                stand_in_close.status() == S_OK,
             "cannot install the stand-ins");
-    Com<_Registry> reg = seam.create<_Registry>(CLSID_Registry);
+    Com<_Registry> reg = seam().create<_Registry>(CLSID_Registry);
     require(reg.get() != nullptr, "no Registry object from the seam library");
     Com<ITypeInfo> reg_info = interface_info(IID__Registry);
 
@@ -427,8 +427,6 @@ void without_registry(const Settings& s)
              "Invoke QueryRegValue (byref VARIANT) vs platform ITypeInfo::Invoke (byref BSTR)",
              side_by_side(s, invoke_query, typeinfo_query), "<=1.10");
     SysFreeString(typed_data);
-    for (const char* f : {"RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey"})
-        seam.restore(f, "advapi32.dll");
 }
 
 void activation(const Settings& s)

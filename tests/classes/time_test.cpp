@@ -43,28 +43,29 @@ protected:
     Com<IDispatch> by_name_;
 };
 
-TEST_F(TimeReal, GMTTimeFollowsTheSystemClock)
+// Each method's text, early and late bound, lies between two readings of
+// its clock taken by the test.
+TEST_F(TimeReal, TextsFollowTheirClocks)
 {
-    SYSTEMTIME before, after;
-    Bstr text;
-    GetSystemTime(&before);
-    ASSERT_EQ(S_OK, clock_->CurrentGMTTime(text.put()));
-    std::wstring named = by_name(L"CurrentGMTTime");
-    GetSystemTime(&after);
-    expect_between(before, text.str(), after);
-    expect_between(before, named, after);
-}
-
-TEST_F(TimeReal, LocalTimeFollowsTheLocalClock)
-{
-    SYSTEMTIME before, after;
-    Bstr text;
-    GetLocalTime(&before);
-    ASSERT_EQ(S_OK, clock_->CurrentLocalTime(text.put()));
-    std::wstring named = by_name(L"CurrentLocalTime");
-    GetLocalTime(&after);
-    expect_between(before, text.str(), after);
-    expect_between(before, named, after);
+    const struct {
+        const wchar_t* method;
+        HRESULT (STDMETHODCALLTYPE _Time::*call)(BSTR*);
+        void (WINAPI *clock)(LPSYSTEMTIME);
+    } clocks[] = {
+        {L"CurrentGMTTime", &_Time::CurrentGMTTime, &GetSystemTime},
+        {L"CurrentLocalTime", &_Time::CurrentLocalTime, &GetLocalTime},
+    };
+    for (const auto& c : clocks) {
+        SCOPED_TRACE(narrow(c.method));
+        SYSTEMTIME before, after;
+        Bstr text;
+        c.clock(&before);
+        ASSERT_EQ(S_OK, (clock_.get()->*c.call)(text.put()));
+        std::wstring named = by_name(c.method);
+        c.clock(&after);
+        expect_between(before, text.str(), after);
+        expect_between(before, named, after);
+    }
 }
 
 }  // namespace

@@ -9,24 +9,6 @@ using namespace classes;
 
 constexpr const wchar_t* kNtKey = L"Software\\Microsoft\\Windows NT\\CurrentVersion";
 
-// A text value under HKEY_LOCAL_MACHINE, read directly; false when missing.
-bool read_machine_text(const wchar_t* key, const wchar_t* name, std::wstring& out)
-{
-    testkit::Key k;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, k.put()) != ERROR_SUCCESS)
-        return false;
-    wchar_t data[1024] = {};
-    DWORD size = sizeof data - sizeof(wchar_t), type = 0;
-    if (RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    out.assign(data, size / sizeof(wchar_t));
-    while (!out.empty() && out.back() == L'\0')
-        out.pop_back();
-    return true;
-}
-
 // Runs a command line and gives what it wrote to its standard output.
 std::string run(std::wstring command_line, DWORD& exit_code)
 {
@@ -117,11 +99,11 @@ TEST_F(WindowsInfoReal, OSTypeIsTheNTFamily)
 
 TEST_F(WindowsInfoReal, VersionTextMatchesTheRegistry)
 {
-    std::wstring product, version;
-    ASSERT_TRUE(read_machine_text(kNtKey, L"ProductName", product));
-    ASSERT_TRUE(read_machine_text(kNtKey, L"CurrentVersion", version));
+    const auto product = testkit::read_text(HKEY_LOCAL_MACHINE, kNtKey, L"ProductName");
+    const auto version = testkit::read_text(HKEY_LOCAL_MACHINE, kNtKey, L"CurrentVersion");
+    ASSERT_TRUE(product && version);
     const std::wstring expected =
-        L"Operating System: " + product + L" " + L"Version " + version + L"\r\n";
+        L"Operating System: " + *product + L" " + L"Version " + *version + L"\r\n";
 
     Bstr text;
     ASSERT_EQ(S_OK, info_->GetOSVersionInfo(text.put()));

@@ -18,12 +18,8 @@ namespace registry_tests {
 using testkit::Bstr;
 using testkit::Com;
 
-constexpr LONG kHKCR = static_cast<LONG>(0x80000000);
-constexpr LONG kHKCU = static_cast<LONG>(0x80000001);
-constexpr LONG kHKLM = static_cast<LONG>(0x80000002);
-constexpr LONG kHKU = static_cast<LONG>(0x80000003);
-
-inline HKEY hkey(LONG root) { return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(root)); }
+using testkit::kHKCU;
+using testkit::kHKU;
 
 inline std::wstring text(const Bstr& s) { return s.str(); }
 
@@ -210,31 +206,22 @@ public:
         return hr;
     }
 
-    // The raw status of the last Invoke, before DISP_E_EXCEPTION was unpacked.
-    HRESULT last_invoke = S_OK;
-    std::wstring last_source, last_description;
-
 private:
     static VARIANT ref(Var& v) { return testkit::v_ref(&v); }
 
     HRESULT call(const wchar_t* method, std::vector<VARIANT> args, testkit::Variant& result,
                  VARTYPE expected)
     {
-        EXCEPINFO excep{};
-        last_invoke = testkit::call_by_name(d_.get(), method, std::move(args), &result, &excep);
-        last_source = excep.bstrSource ? excep.bstrSource : L"";
-        last_description = excep.bstrDescription ? excep.bstrDescription : L"";
-        SysFreeString(excep.bstrSource);
-        SysFreeString(excep.bstrDescription);
-        SysFreeString(excep.bstrHelpFile);
-        if (last_invoke == DISP_E_EXCEPTION) {
+        testkit::Excep excep;
+        const HRESULT hr = testkit::call_by_name(d_.get(), method, std::move(args), &result, &excep);
+        if (hr == DISP_E_EXCEPTION) {
             EXPECT_EQ(V_VT(&result), VT_EMPTY) << "a failed call hands back no result";
             return excep.scode;
         }
-        if (SUCCEEDED(last_invoke)) {
+        if (SUCCEEDED(hr)) {
             EXPECT_EQ(V_VT(&result), expected);
         }
-        return last_invoke;
+        return hr;
     }
     // By-reference String arguments must still be strings afterwards.
     static void take_back(Var& v, Bstr& into)
