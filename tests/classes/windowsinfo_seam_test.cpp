@@ -53,6 +53,17 @@ protected:
         calls().clear();
     }
 
+    // GetVersionExA gives `id` from now on and succeeds or fails; the log of
+    // calls starts afresh. Returns the case's description.
+    static std::string platform(DWORD id, BOOL succeeds)
+    {
+        g_platform_id = id;
+        g_version_result = succeeds;
+        calls().clear();
+        return format("platform id %lu, call %s", static_cast<unsigned long>(id),
+                      succeeds ? "succeeds" : "fails");
+    }
+
     // The version text; on failure the slot must hold the null string.
     std::wstring version_text(HRESULT expected = S_OK)
     {
@@ -79,11 +90,7 @@ TEST_F(WindowsInfoSeam, OSTypePassesThePlatformIdOnAndZeroOnFailure)
         {0xFFFFFFFF, TRUE, -1}, {2, FALSE, 0}, {1, FALSE, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(format("platform id %lu, call %s", static_cast<unsigned long>(c.id),
-                            c.succeeds ? "succeeds" : "fails"));
-        g_platform_id = c.id;
-        g_version_result = c.succeeds;
-        calls().clear();
+        SCOPED_TRACE(platform(c.id, c.succeeds));
         LONG id = 12345;
         EXPECT_EQ(S_OK, info_->GetOSType(&id));
         EXPECT_EQ(c.result, id);
@@ -171,11 +178,7 @@ TEST_F(WindowsInfoSeam, OtherPlatformIdsReadNoRegistry)
         BOOL succeeds;
     } const cases[] = {{0, TRUE}, {3, TRUE}, {4, TRUE}, {6, TRUE}, {2, FALSE}, {1, FALSE}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(format("platform id %lu, call %s", static_cast<unsigned long>(c.id),
-                            c.succeeds ? "succeeds" : "fails"));
-        g_platform_id = c.id;
-        g_version_result = c.succeeds;
-        calls().clear();
+        SCOPED_TRACE(platform(c.id, c.succeeds));
         EXPECT_EQ(L"", version_text());
         EXPECT_EQ(std::vector<std::string>{"GetVersionExA"}, calls());
     }

@@ -71,6 +71,13 @@ public:
         V_VT(&v) = VT_BSTR;
         V_BSTR(&v) = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
     }
+    // A copy of `s`, the null string kept as such.
+    void bstr(BSTR s)
+    {
+        Variant& v = add();
+        V_VT(&v) = VT_BSTR;
+        V_BSTR(&v) = s ? SysAllocStringLen(s, SysStringLen(s)) : nullptr;
+    }
     size_t size() const { return vars_.size(); }
     Variant& operator[](size_t i) { return vars_[i]; }
     void resize(size_t n)
