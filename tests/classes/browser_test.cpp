@@ -131,13 +131,8 @@ protected:
         EXPECT_EQ(expected, path.str());
         EXPECT_EQ(S_OK, info_->GetWebBrowser(web.put()));
         EXPECT_EQ(expected, web.str());
-        for (const wchar_t* method : {L"GetDefaultBrowserPath", L"GetWebBrowser"}) {
-            testkit::Variant result;
-            EXPECT_EQ(S_OK, testkit::call_by_name(by_name_.get(), method, {}, &result));
-            EXPECT_EQ(VT_BSTR, V_VT(&result));
-            EXPECT_EQ(expected, std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result))))
-                << narrow(method);
-        }
+        for (const wchar_t* method : {L"GetDefaultBrowserPath", L"GetWebBrowser"})
+            EXPECT_EQ(expected, text_by_name(by_name_.get(), method)) << narrow(method);
     }
 
     testkit::Apartment apartment_;

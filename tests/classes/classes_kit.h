@@ -27,6 +27,16 @@ using testkit::narrow;
 using testkit::seam;
 using testkit::widen;
 
+// The text result of a method without parameters, called by name; the call
+// must succeed and give a String.
+inline std::wstring text_by_name(IDispatch* object, const wchar_t* method)
+{
+    testkit::Variant result;
+    EXPECT_EQ(S_OK, testkit::call_by_name(object, method, {}, &result)) << narrow(method);
+    EXPECT_EQ(VT_BSTR, V_VT(&result)) << narrow(method);
+    return V_VT(&result) == VT_BSTR ? testkit::text_of(result) : L"(not a text)";
+}
+
 // What the stand-ins received, one line per call, in order.
 inline std::vector<std::string>& calls()
 {

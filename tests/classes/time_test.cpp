@@ -17,16 +17,6 @@ protected:
         ASSERT_TRUE(by_name_);
     }
 
-    std::wstring by_name(const wchar_t* method)
-    {
-        testkit::Variant result;
-        EXPECT_EQ(S_OK, testkit::call_by_name(by_name_.get(), method, {}, &result));
-        EXPECT_EQ(VT_BSTR, V_VT(&result));
-        return V_VT(&result) == VT_BSTR
-                   ? std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result)))
-                   : L"";
-    }
-
     // The text lies on the test's own clock between `before` and `after`,
     // give or take two seconds.
     static void expect_between(const SYSTEMTIME& before, const std::wstring& text,
@@ -61,7 +51,7 @@ TEST_F(TimeReal, TextsFollowTheirClocks)
         Bstr text;
         c.clock(&before);
         ASSERT_EQ(S_OK, (clock_.get()->*c.call)(text.put()));
-        std::wstring named = by_name(c.method);
+        std::wstring named = text_by_name(by_name_.get(), c.method);
         c.clock(&after);
         expect_between(before, text.str(), after);
         expect_between(before, named, after);

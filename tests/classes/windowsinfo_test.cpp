@@ -69,17 +69,6 @@ protected:
         ASSERT_TRUE(by_name_);
     }
 
-    // A text result of a method without parameters, called by name.
-    std::wstring text_by_name(const wchar_t* method)
-    {
-        testkit::Variant result;
-        EXPECT_EQ(S_OK, testkit::call_by_name(by_name_.get(), method, {}, &result));
-        EXPECT_EQ(VT_BSTR, V_VT(&result));
-        return V_VT(&result) == VT_BSTR
-                   ? std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result)))
-                   : L"(not a text)";
-    }
-
     testkit::Apartment apartment_;
     Com<_WindowsInfo> info_;
     Com<IDispatch> by_name_;
@@ -108,7 +97,7 @@ TEST_F(WindowsInfoReal, VersionTextMatchesTheRegistry)
     Bstr text;
     ASSERT_EQ(S_OK, info_->GetOSVersionInfo(text.put()));
     EXPECT_EQ(expected, text.str());
-    EXPECT_EQ(expected, text_by_name(L"GetOSVersionInfo"));
+    EXPECT_EQ(expected, text_by_name(by_name_.get(), L"GetOSVersionInfo"));
     std::printf("GetOSVersionInfo: \"%s\\r\\n\"\n",
                 narrow(text.str().substr(0, text.str().size() - 2)).c_str());
 

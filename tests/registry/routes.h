@@ -48,24 +48,12 @@ public:
     HRESULT QueryRegValue(LONG root, const std::wstring& sub, const std::wstring& value, Bstr& data,
                           VARIANT_BOOL& ok)
     {
-        Args a;
-        a.number(root), a.text(sub), a.text(value), a.bstr(data.get());
-        Variant result;
-        const HRESULT hr = call(testkit::method(L"QueryRegValue"), a, result);
-        take(a[3], data);
-        ok = boolean(result);
-        return hr;
+        return value_call(L"QueryRegValue", root, sub, value, data, ok);
     }
     HRESULT SetRegValue(LONG root, const std::wstring& sub, const std::wstring& value,
                         Bstr& buffer, VARIANT_BOOL& ok)
     {
-        Args a;
-        a.number(root), a.text(sub), a.text(value), a.bstr(buffer.get());
-        Variant result;
-        const HRESULT hr = call(testkit::method(L"SetRegValue"), a, result);
-        take(a[3], buffer);
-        ok = boolean(result);
-        return hr;
+        return value_call(L"SetRegValue", root, sub, value, buffer, ok);
     }
     HRESULT RegReadString(const std::wstring& root, Bstr& key, Bstr& value, Bstr& text)
     {
@@ -103,6 +91,18 @@ public:
     }
 
 private:
+    // QueryRegValue and SetRegValue take the same arguments.
+    HRESULT value_call(const wchar_t* method, LONG root, const std::wstring& sub,
+                       const std::wstring& value, Bstr& text, VARIANT_BOOL& ok)
+    {
+        Args a;
+        a.number(root), a.text(sub), a.text(value), a.bstr(text.get());
+        Variant result;
+        const HRESULT hr = call(testkit::method(method), a, result);
+        take(a[3], text);
+        ok = boolean(result);
+        return hr;
+    }
     static VARIANT_BOOL boolean(const Variant& v)
     {
         return V_VT(&v) == VT_BOOL ? V_BOOL(&v) : VARIANT_FALSE;
