@@ -113,31 +113,19 @@ private:
     Snapshot before_;
 };
 
-class WindowsInfoBrowser : public ::testing::Test {
+class WindowsInfoBrowser : public Registered<_WindowsInfo, testkit::kWindowsInfo> {
 protected:
-    void SetUp() override
-    {
-        info_ = testkit::create<_WindowsInfo>(CLSID_WindowsInfo);
-        ASSERT_TRUE(info_) << "TarnwickDLL.WindowsInfo is not registered";
-        by_name_ = info_.as<IDispatch>();
-        ASSERT_TRUE(by_name_);
-    }
-
     // The browser path by every way in; all must agree with `expected`.
     void expect_browser(const std::wstring& expected)
     {
         TextSlot path, web;
-        EXPECT_EQ(S_OK, info_->GetDefaultBrowserPath(path.put()));
+        EXPECT_EQ(S_OK, object_->GetDefaultBrowserPath(path.put()));
         EXPECT_EQ(expected, path.str());
-        EXPECT_EQ(S_OK, info_->GetWebBrowser(web.put()));
+        EXPECT_EQ(S_OK, object_->GetWebBrowser(web.put()));
         EXPECT_EQ(expected, web.str());
         for (const wchar_t* method : {L"GetDefaultBrowserPath", L"GetWebBrowser"})
             EXPECT_EQ(expected, text_by_name(by_name_.get(), method)) << narrow(method);
     }
-
-    testkit::Apartment apartment_;
-    Com<_WindowsInfo> info_;
-    Com<IDispatch> by_name_;
 };
 
 TEST_F(WindowsInfoBrowser, CommandLinesOfTheTestsProgID)
@@ -205,7 +193,7 @@ TEST_F(WindowsInfoBrowser, EmptyProgIDReadsTheShellKeyOfClasses)
 TEST_F(WindowsInfoBrowser, EverythingIsPutBack)
 {
     Bstr path_before;
-    ASSERT_EQ(S_OK, info_->GetDefaultBrowserPath(path_before.put()));
+    ASSERT_EQ(S_OK, object_->GetDefaultBrowserPath(path_before.put()));
     const Snapshot before;
     {
         Association association;
@@ -218,7 +206,7 @@ TEST_F(WindowsInfoBrowser, EverythingIsPutBack)
     }
     EXPECT_TRUE(Snapshot() == before);
     Bstr path_after;
-    ASSERT_EQ(S_OK, info_->GetDefaultBrowserPath(path_after.put()));
+    ASSERT_EQ(S_OK, object_->GetDefaultBrowserPath(path_after.put()));
     EXPECT_EQ(path_before.str(), path_after.str());
     std::printf("default browser path of the prefix: \"%s\"; .htm key %s\n",
                 narrow(path_after.str()).c_str(), before.htm_key ? "present" : "absent");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "keys.h"
+#include "methods.h"
 #include "seam.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,27 @@ using testkit::error_description;
 using testkit::narrow;
 using testkit::seam;
 using testkit::widen;
+
+// An object of registered class C through its interface I, and a second one
+// created by its ProgID for calls by name.
+template <class I, const testkit::ClassRef& C>
+class Registered : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        object_ = testkit::create<I>(*C.clsid);
+        ASSERT_TRUE(object_) << narrow(C.progid()) << " is not registered";
+        CLSID clsid;
+        ASSERT_EQ(S_OK, CLSIDFromProgID(C.progid().c_str(), &clsid));
+        EXPECT_EQ(*C.clsid, clsid);
+        by_name_ = testkit::create<IDispatch>(clsid);
+        ASSERT_TRUE(by_name_);
+    }
+
+    testkit::Apartment apartment_;
+    Com<I> object_;
+    Com<IDispatch> by_name_;
+};
 
 // The text result of a method without parameters, called by name; the call
 // must succeed and give a String.

@@ -5,18 +5,8 @@ namespace {
 
 using namespace classes;
 
-class TimeReal : public ::testing::Test {
+class TimeReal : public Registered<_Time, testkit::kTime> {
 protected:
-    void SetUp() override
-    {
-        clock_ = testkit::create<_Time>(CLSID_Time);
-        ASSERT_TRUE(clock_) << "TarnwickDLL.Time is not registered";
-        CLSID clsid;
-        ASSERT_EQ(S_OK, CLSIDFromProgID(L"TarnwickDLL.Time", &clsid));
-        by_name_ = testkit::create<IDispatch>(clsid);
-        ASSERT_TRUE(by_name_);
-    }
-
     // The text lies on the test's own clock between `before` and `after`,
     // give or take two seconds.
     static void expect_between(const SYSTEMTIME& before, const std::wstring& text,
@@ -27,10 +17,6 @@ protected:
         EXPECT_GE(clock_difference(seconds_of(before), at), -2) << narrow(text);
         EXPECT_GE(clock_difference(at, seconds_of(after)), -2) << narrow(text);
     }
-
-    testkit::Apartment apartment_;
-    Com<_Time> clock_;
-    Com<IDispatch> by_name_;
 };
 
 // Each method's text, early and late bound, lies between two readings of
@@ -50,7 +36,7 @@ TEST_F(TimeReal, TextsFollowTheirClocks)
         SYSTEMTIME before, after;
         Bstr text;
         c.clock(&before);
-        ASSERT_EQ(S_OK, (clock_.get()->*c.call)(text.put()));
+        ASSERT_EQ(S_OK, (object_.get()->*c.call)(text.put()));
         std::wstring named = text_by_name(by_name_.get(), c.method);
         c.clock(&after);
         expect_between(before, text.str(), after);

@@ -56,28 +56,12 @@ bool reg_exe_value(const std::string& listing, const std::string& name, std::str
     return false;
 }
 
-class WindowsInfoReal : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        info_ = testkit::create<_WindowsInfo>(CLSID_WindowsInfo);
-        ASSERT_TRUE(info_) << "TarnwickDLL.WindowsInfo is not registered";
-        CLSID clsid;
-        ASSERT_EQ(S_OK, CLSIDFromProgID(L"TarnwickDLL.WindowsInfo", &clsid));
-        EXPECT_EQ(CLSID_WindowsInfo, clsid);
-        by_name_ = testkit::create<IDispatch>(clsid);
-        ASSERT_TRUE(by_name_);
-    }
-
-    testkit::Apartment apartment_;
-    Com<_WindowsInfo> info_;
-    Com<IDispatch> by_name_;
-};
+using WindowsInfoReal = Registered<_WindowsInfo, testkit::kWindowsInfo>;
 
 TEST_F(WindowsInfoReal, OSTypeIsTheNTFamily)
 {
     LONG id = 0;
-    ASSERT_EQ(S_OK, info_->GetOSType(&id));
+    ASSERT_EQ(S_OK, object_->GetOSType(&id));
     EXPECT_EQ(2, id);
 
     testkit::Variant result;
@@ -95,7 +79,7 @@ TEST_F(WindowsInfoReal, VersionTextMatchesTheRegistry)
         L"Operating System: " + *product + L" " + L"Version " + *version + L"\r\n";
 
     Bstr text;
-    ASSERT_EQ(S_OK, info_->GetOSVersionInfo(text.put()));
+    ASSERT_EQ(S_OK, object_->GetOSVersionInfo(text.put()));
     EXPECT_EQ(expected, text.str());
     EXPECT_EQ(expected, text_by_name(by_name_.get(), L"GetOSVersionInfo"));
     std::printf("GetOSVersionInfo: \"%s\\r\\n\"\n",
@@ -149,14 +133,14 @@ TEST_F(WindowsInfoReal, LocationThroughTheMethodTable)
     for (const LocationCase& c : kLocations) {
         SCOPED_TRACE(narrow(c.in));
         Bstr path(c.in);
-        EXPECT_EQ(S_OK, info_->GetLocation(path.ref()));
+        EXPECT_EQ(S_OK, object_->GetLocation(path.ref()));
         EXPECT_EQ(c.out, path.str());
     }
     // The null string is the empty text.
     Bstr none;
-    EXPECT_EQ(S_OK, info_->GetLocation(none.ref()));
+    EXPECT_EQ(S_OK, object_->GetLocation(none.ref()));
     EXPECT_EQ(L"", none.str());
-    EXPECT_EQ(E_POINTER, info_->GetLocation(nullptr));
+    EXPECT_EQ(E_POINTER, object_->GetLocation(nullptr));
 }
 
 TEST_F(WindowsInfoReal, LocationByNameRewritesTheCallersVariable)
