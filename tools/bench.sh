@@ -34,7 +34,7 @@ for arg in "$@"; do
     esac
 done
 [ -n "$chosen" ] || chosen="i686 x86_64"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$root/tools/wine-env.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -69,7 +69,7 @@ collect() {
 script() {
     file=$1
     shift
-    "$loader" cscript //nologo "$("$loader" winepath -w "$file" 2>/dev/null)" "$@"
+    "$loader" cscript //nologo "$(windows_path "$file")" "$@"
 }
 
 for choice in $chosen; do
@@ -78,8 +78,7 @@ for choice in $chosen; do
     *) build=$(realpath "$choice"); target=$(target_of "$build") ;;
     esac
     case "$target" in
-    i686) loader=/usr/lib/wine/wine ;;
-    x86_64) loader=/usr/lib/wine/wine64 ;;
+    i686|x86_64) loader=$(wine_loader "$target") ;;
     *) echo "$choice: not a build folder of i686 or x86_64" >&2; exit 2 ;;
     esac
 
@@ -93,6 +92,9 @@ for choice in $chosen; do
         # The registration tool is only weighed; a build folder may lack it.
         cmake --build "$build" -j "$(nproc)" --target Pelmora >/dev/null 2>&1 || true
     fi
+    # The compiler this build was configured with, for the report.
+    cxx=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
+    echo "$target|$(basename "$cxx") $("$cxx" -dumpversion 2>/dev/null || echo unknown)" >>"$work/compilers"
     dll="$build/library/Tarnwick.dll"
     # The test build of the library, whose registry calls bench.exe stands in for.
     export TARNWICK_SEAM_DLL="$build/library/TarnwickSeam.dll"
@@ -108,7 +110,7 @@ for choice in $chosen; do
         fi
         # One server for the whole run, so that cold starts do not pay for it.
         wineserver -p </dev/null >/dev/null 2>&1 || true  # may run already
-        "$loader" regsvr32 /s "$("$loader" winepath -w "$dll")" </dev/null >/dev/null 2>&1
+        "$loader" regsvr32 /s "$(windows_path "$dll")" </dev/null >/dev/null 2>&1
     fi
 
     echo "== $target: bench.exe" >&2
@@ -144,7 +146,7 @@ for choice in $chosen; do
     echo "$target|activation|cold cscript to first call (CurrentGMTTime) vs empty script|$call_ms|$empty_ms|ms|$ratio|" >>"$rows"
 
     # File sizes; the limits hold for the 32-bit build.
-    for file in "$dll:262144" "$exe:131072"; do
+    for file in "$dll:131072" "$exe:131072"; do
         path=${file%:*}
         limit=${file##*:}
         name=$(basename "$path")
@@ -191,7 +193,7 @@ if [ -n "$write" ]; then
         echo "- Sources: commit $(git -C "$root" describe --always --dirty 2>/dev/null || echo unknown)"
         echo "- Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr)"
         echo "- Wine: $("$loader" --version 2>/dev/null || echo unknown)"
-        echo "- Compiler: $(i686-w64-mingw32-g++-posix -dumpversion 2>/dev/null || echo unknown) (mingw-w64, posix threads)"
+        sed 's/^\([^|]*\)|\(.*\)$/- Compiler for \1: \2 (mingw-w64, posix threads)/' "$work/compilers"
         [ -z "$quick" ] || echo "- Quick mode: a few hundred calls per side; the figures mean nothing."
         echo
         table

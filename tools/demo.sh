@@ -6,19 +6,19 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:-i686}
 "$root/tools/setup.sh"
-if [ "$target" = i686 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+. "$root/tools/wine-env.sh"
+if [ "$target" = i686 ] && ! can_run_32_bit; then
     echo "== this machine cannot start 32-bit programs (32-bit Wine fails to run): running the x86_64 build"
     target=x86_64
 fi
 build="$root/build-$target"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target.cmake" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target Tarnwick Pelmora
-loader=/usr/lib/wine/wine
-[ "$target" = x86_64 ] && loader=/usr/lib/wine/wine64
+loader=$(wine_loader "$target")
 prefix="$build/demo-prefix"
 echo "== creating a private Wine prefix in $prefix"
 "$root/tools/wine-prefix.sh" create "$prefix"
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$prefix"
 install="$prefix/drive_c/Tarnwick"
 mkdir -p "$install"
 cp "$build/library/Tarnwick.dll" "$build/regtool/Pelmora.exe" "$root/examples/demo.vbs" "$install/"

@@ -74,8 +74,9 @@ need file /usr/include/wine/wine/windows/oaidl.idl libwine-dev
 need command wine wine
 need command wineboot wine
 need command wineserver wine
-need file /usr/lib/wine/wine wine32:i386
-need file /usr/lib/wine/wine64 wine64
+. "$(dirname "$0")/wine-env.sh"
+need file "$wine32" wine32:i386
+need file "$wine64" wine64
 need file /usr/lib/i386-linux-gnu/wine/i386-windows/stdole2.tlb wine32:i386
 need file /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/stdole2.tlb wine64
 need file /usr/src/googletest/CMakeLists.txt googletest

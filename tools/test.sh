@@ -5,6 +5,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
+. "$root/tools/wine-env.sh"
 targets=${*:-"i686 x86_64"}
 status=0
 for t in $targets; do
@@ -12,7 +13,7 @@ for t in $targets; do
     echo "== $t: build"
     cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" >/dev/null
     cmake --build "$build" -j "$(nproc)"
-    if [ "$t" = i686 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    if [ "$t" = i686 ] && ! can_run_32_bit; then
         # Without the kernel's 32-bit emulation no 32-bit program starts,
         # and so no 32-bit Wine: the target is built but cannot be run here.
         echo "== $t: tests SKIPPED: this machine cannot start 32-bit programs (32-bit Wine fails to run)"

@@ -21,7 +21,7 @@
 // the automation allocator's functions at counting stand-ins.
 //
 //   bench.exe [quick]     quick: a few hundred calls per side, for CTest
-#include "testkit.h"
+#include "seam.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -255,6 +255,77 @@ void early_bound(const Settings& s, _Registry* reg, _Time* time)
              side_by_side(s, gmt, raw_gmt));
 }
 
+// QueryRegValue of the bench value, with strData by reference, three ways:
+// through the method table; through our Invoke with the variable as a
+// script host passes it (VT_BYREF|VT_VARIANT); through the platform's
+// ITypeInfo::Invoke, which takes it as VT_BYREF|VT_BSTR.
+class QueryCalls {
+public:
+    QueryCalls(_Registry* reg, ITypeInfo* info) : reg_(reg), info_(info)
+    {
+        V_VT(&script_data_) = VT_BSTR;
+        for (VARIANT* a : {by_variant_args_, by_bstr_args_}) {  // in reverse order
+            a[3] = v_i4(kCurrentUser);
+            a[2] = v_str(key_.get());
+            a[1] = v_str(name_.get());
+        }
+        by_variant_args_[0] = v_ref(&script_data_);
+        VariantInit(&by_bstr_args_[0]);
+        V_VT(&by_bstr_args_[0]) = VT_BYREF | VT_BSTR;
+        V_BSTRREF(&by_bstr_args_[0]) = typed_data_.ref();
+    }
+    QueryCalls(const QueryCalls&) = delete;
+
+    void table()
+    {
+        VARIANT_BOOL found;
+        count(reg_->QueryRegValue(kCurrentUser, key_.get(), name_.get(), table_data_.ref(), &found) ==
+                  S_OK &&
+              found);
+    }
+    void invoke()
+    {
+        Variant result;
+        count(reg_->Invoke(kQueryRegValue, IID_NULL, 0, DISPATCH_METHOD, &by_variant_, &result,
+                           &excep_, &arg_err_) == S_OK &&
+              V_VT(&result) == VT_BOOL && V_BOOL(&result));
+    }
+    void typeinfo()
+    {
+        Variant result;
+        count(info_->Invoke(reg_, kQueryRegValue, DISPATCH_METHOD, &by_bstr_, &result, &excep_,
+                            &arg_err_) == S_OK &&
+              V_VT(&result) == VT_BOOL && V_BOOL(&result));
+    }
+    // Each way once, before any is timed: true when every one handed the
+    // value back.
+    bool ready()
+    {
+        table();
+        invoke();
+        typeinfo();
+        return g_failures == 0 && delivered();
+    }
+
+private:
+    bool delivered() const
+    {
+        return table_data_.str() == kValueText && V_VT(&script_data_) == VT_BSTR &&
+               V_BSTR(&script_data_) && std::wstring(V_BSTR(&script_data_)) == kValueText &&
+               typed_data_.str() == kValueText;
+    }
+
+    _Registry* reg_;
+    ITypeInfo* info_;
+    Bstr key_{kSubKey}, name_{kValueName}, table_data_, typed_data_;
+    Variant script_data_;  // the script's variable, holding a String
+    VARIANT by_variant_args_[4], by_bstr_args_[4];
+    DISPPARAMS by_variant_{by_variant_args_, nullptr, 4, 0};
+    DISPPARAMS by_bstr_{by_bstr_args_, nullptr, 4, 0};
+    Excep excep_;
+    UINT arg_err_ = 0;
+};
+
 void dispatch_path(const Settings& s, _Registry* reg, _Time* time)
 {
     Com<ITypeInfo> time_info = interface_info(IID__Time);
@@ -282,52 +353,11 @@ void dispatch_path(const Settings& s, _Registry* reg, _Time* time)
               V_VT(&result) == VT_BSTR);
     };
 
-    // QueryRegValue: strData by reference. A script host passes its variable
-    // as VT_BYREF|VT_VARIANT; the platform's Invoke gets VT_BYREF|VT_BSTR.
-    Bstr key(kSubKey), name(kValueName), table_data;
-    Variant script_data;  // the script's variable, holding a String
-    V_VT(&script_data) = VT_BSTR;
-    V_BSTR(&script_data) = nullptr;
-    BSTR typed_data = nullptr;
-    VARIANT args_byref_variant[4], args_byref_bstr[4];  // in reverse order
-    for (VARIANT* a : {args_byref_variant, args_byref_bstr}) {
-        a[3] = v_i4(kCurrentUser);
-        a[2] = v_str(key.get());
-        a[1] = v_str(name.get());
-    }
-    args_byref_variant[0] = v_ref(&script_data);
-    VariantInit(&args_byref_bstr[0]);
-    V_VT(&args_byref_bstr[0]) = VT_BYREF | VT_BSTR;
-    V_BSTRREF(&args_byref_bstr[0]) = &typed_data;
-    DISPPARAMS by_variant{args_byref_variant, nullptr, 4, 0};
-    DISPPARAMS by_bstr{args_byref_bstr, nullptr, 4, 0};
-
-    auto table_query = [&] {
-        VARIANT_BOOL found;
-        count(reg->QueryRegValue(kCurrentUser, key.get(), name.get(), table_data.ref(), &found) ==
-                  S_OK &&
-              found);
-    };
-    auto invoke_query = [&] {
-        VARIANT result;
-        count(reg->Invoke(kQueryRegValue, IID_NULL, 0, DISPATCH_METHOD, &by_variant, &result,
-                          &excep, &arg_err) == S_OK &&
-              V_VT(&result) == VT_BOOL && V_BOOL(&result));
-    };
-    auto typeinfo_query = [&] {
-        VARIANT result;
-        count(reg_info->Invoke(reg, kQueryRegValue, DISPATCH_METHOD, &by_bstr, &result, &excep,
-                               &arg_err) == S_OK &&
-              V_VT(&result) == VT_BOOL && V_BOOL(&result));
-    };
-
-    // Each side must really do the call before it is timed.
-    invoke_query();
-    typeinfo_query();
-    require(g_failures == 0 && V_VT(&script_data) == VT_BSTR &&
-                std::wstring(V_BSTR(&script_data)) == kValueText && typed_data &&
-                std::wstring(typed_data) == kValueText,
-            "Invoke of QueryRegValue does not deliver the value");
+    QueryCalls query(reg, reg_info.get());
+    auto table_query = [&] { query.table(); };
+    auto invoke_query = [&] { query.invoke(); };
+    auto typeinfo_query = [&] { query.typeinfo(); };
+    require(query.ready(), "QueryRegValue does not deliver the value");
 
     time_row("dispatch", "Invoke CurrentGMTTime vs method table", side_by_side(s, invoke_time, table_time));
     time_row("dispatch", "Invoke QueryRegValue (strData byref VARIANT) vs method table",
@@ -337,7 +367,6 @@ void dispatch_path(const Settings& s, _Registry* reg, _Time* time)
     time_row("dispatch",
              "Invoke QueryRegValue (byref VARIANT) vs platform ITypeInfo::Invoke (byref BSTR)",
              side_by_side(s, invoke_query, typeinfo_query), "<=1.10");
-    SysFreeString(typed_data);
 }
 
 // Stand-ins for the three registry calls, for the seam library: they do no
@@ -367,55 +396,28 @@ LONG WINAPI standin_close(HKEY) { return ERROR_SUCCESS; }
 // dispatch paths compared without the registry's noise over them.
 void without_registry(const Settings& s)
 {
-    SeamLibrary seam;
-    require(seam.bind != nullptr, "cannot load the seam library (TARNWICK_SEAM_DLL)");
-    require(seam.bind("RegOpenKeyExA", nullptr, nullptr, reinterpret_cast<void*>(&standin_open)) == S_OK &&
-                seam.bind("RegQueryValueExA", nullptr, nullptr, reinterpret_cast<void*>(&standin_query)) ==
-                    S_OK &&
-                seam.bind("RegCloseKey", nullptr, nullptr, reinterpret_cast<void*>(&standin_close)) == S_OK,
+    require(seam().ok(), "cannot load the seam library (TARNWICK_SEAM_DLL)");
+    Rebind stand_in_open = TESTKIT_STAND_IN(RegOpenKeyExA, &standin_open);
+    Rebind stand_in_query = TESTKIT_STAND_IN(RegQueryValueExA, &standin_query);
+    Rebind stand_in_close = TESTKIT_STAND_IN(RegCloseKey, &standin_close);
+    require(stand_in_open.status() == S_OK && stand_in_query.status() == S_OK &&
+                stand_in_close.status() == S_OK,
             "cannot install the stand-ins");
-    Com<_Registry> reg = seam.create<_Registry>(CLSID_Registry);
+    Com<_Registry> reg = seam().create<_Registry>(CLSID_Registry);
     require(reg.get() != nullptr, "no Registry object from the seam library");
     Com<ITypeInfo> reg_info = interface_info(IID__Registry);
 
-    Bstr root(L"HKCU"), key(kSubKey), name(kValueName), table_data;
-    auto query = [&] {
-        VARIANT_BOOL found;
-        count(reg->QueryRegValue(kCurrentUser, key.get(), name.get(), table_data.ref(), &found) ==
-                  S_OK &&
-              found);
-    };
+    QueryCalls calls(reg.get(), reg_info.get());
+    Bstr root(L"HKCU"), key(kSubKey), name(kValueName);
+    auto query = [&] { calls.table(); };
     auto read = [&] {
         BSTR text = nullptr;
         count(reg->RegReadString(root.get(), key.ref(), name.ref(), &text) == S_OK && text);
         SysFreeString(text);
     };
-    query();
-    require(g_failures == 0 && table_data.str() == kValueText, "the stand-ins do not deliver the value");
-
-    Variant script_data;
-    BSTR typed_data = nullptr;
-    VARIANT by_variant_args[4] = {v_ref(&script_data), v_str(name.get()), v_str(key.get()),
-                                  v_i4(kCurrentUser)};
-    VARIANT by_bstr_args[4] = {v_i4(0), v_str(name.get()), v_str(key.get()), v_i4(kCurrentUser)};
-    V_VT(&by_bstr_args[0]) = VT_BYREF | VT_BSTR;
-    V_BSTRREF(&by_bstr_args[0]) = &typed_data;
-    DISPPARAMS by_variant{by_variant_args, nullptr, 4, 0};
-    DISPPARAMS by_bstr{by_bstr_args, nullptr, 4, 0};
-    EXCEPINFO excep{};
-    UINT arg_err = 0;
-    auto invoke_query = [&] {
-        VARIANT result;
-        count(reg->Invoke(kQueryRegValue, IID_NULL, 0, DISPATCH_METHOD, &by_variant, &result,
-                          &excep, &arg_err) == S_OK &&
-              V_BOOL(&result));
-    };
-    auto typeinfo_query = [&] {
-        VARIANT result;
-        count(reg_info->Invoke(reg.get(), kQueryRegValue, DISPATCH_METHOD, &by_bstr, &result,
-                               &excep, &arg_err) == S_OK &&
-              V_BOOL(&result));
-    };
+    auto invoke_query = [&] { calls.invoke(); };
+    auto typeinfo_query = [&] { calls.typeinfo(); };
+    require(calls.ready(), "the stand-ins do not deliver the value");
 
     time_row("without registry", "QueryRegValue, registry stood in, vs raw registry calls",
              side_by_side(s, query, raw_registry_read));
@@ -426,9 +428,6 @@ void without_registry(const Settings& s)
     time_row("without registry",
              "Invoke QueryRegValue (byref VARIANT) vs platform ITypeInfo::Invoke (byref BSTR)",
              side_by_side(s, invoke_query, typeinfo_query), "<=1.10");
-    SysFreeString(typed_data);
-    for (const char* f : {"RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey"})
-        seam.restore(f, "advapi32.dll");
 }
 
 void activation(const Settings& s)

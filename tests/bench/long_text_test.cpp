@@ -7,14 +7,13 @@
 #include <iterator>
 #include <string>
 
-#include "testkit.h"
+#include "keys.h"
 
 using namespace testkit;
 
 namespace {
 
 const std::wstring kBase = L"Software\\TarnwickTests\\bench\\long_text";
-constexpr LONG kCurrentUser = static_cast<LONG>(0x80000001);
 const size_t kLengths[] = {1, 254, 255, 256, 1023, 20000};
 
 // A text of `n` characters that shows a cut or a shift anywhere in it.
@@ -26,32 +25,22 @@ std::wstring pattern(size_t n, wchar_t first = L'a')
     return s;
 }
 
-std::string narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
-
 class LongText : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(apartment_.hr, S_OK);
-        RegDeleteTreeW(HKEY_CURRENT_USER, kBase.c_str());
+        delete_tree(HKEY_CURRENT_USER, kBase);
         reg_ = create<_Registry>(CLSID_Registry);
         ASSERT_TRUE(reg_) << "library not registered";
     }
-    void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kBase.c_str()); }
+    void TearDown() override { delete_tree(HKEY_CURRENT_USER, kBase); }
 
     // The raw bytes of a value, read with the platform's own call.
     std::string stored(const std::wstring& key, const std::wstring& name)
     {
-        Key k;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, narrow(key).c_str(), 0, KEY_QUERY_VALUE, k.put()))
-            return "(no key)";
-        DWORD size = 0;
-        if (RegQueryValueExA(k.get(), narrow(name).c_str(), nullptr, nullptr, nullptr, &size))
-            return "(no value)";
-        std::string bytes(size, '\0');
-        RegQueryValueExA(k.get(), narrow(name).c_str(), nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(bytes.data()), &size);
-        return bytes;
+        const auto value = read_bytes(HKEY_CURRENT_USER, key, narrow(name).c_str());
+        return value ? value->bytes : "(no value)";
     }
 
     Apartment apartment_;
@@ -61,15 +50,13 @@ protected:
 TEST_F(LongText, SettingsOfEveryLengthAreStoredWholeWithOneNul)
 {
     Bstr key(kBase);
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kBase.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                              Key().put(), nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(make_key(HKEY_CURRENT_USER, kBase), ERROR_SUCCESS);
     for (size_t n : kLengths) {
         SCOPED_TRACE(n);
         const std::wstring text = pattern(n);
         Bstr name(L"v" + std::to_wstring(n)), buffer(text);
         VARIANT_BOOL ok = VARIANT_FALSE;
-        EXPECT_EQ(reg_->SetRegValue(kCurrentUser, key.get(), name.get(), buffer.ref(), &ok), S_OK);
+        EXPECT_EQ(reg_->SetRegValue(kHKCU, key.get(), name.get(), buffer.ref(), &ok), S_OK);
         EXPECT_EQ(ok, VARIANT_TRUE);
         EXPECT_EQ(buffer.str(), text);
         EXPECT_EQ(stored(kBase, name.str()), narrow(text) + '\0');
@@ -98,7 +85,7 @@ TEST_F(LongText, KeyPathsAndValueNamesOnBothSidesOfTheRoom)
             EXPECT_EQ(result, 1);
             EXPECT_EQ(stored(path, name.str()), narrow(value.str()) + '\0');
             VARIANT_BOOL found = VARIANT_FALSE;
-            EXPECT_EQ(reg_->QueryRegValue(kCurrentUser, key.get(), name.get(), data.ref(), &found),
+            EXPECT_EQ(reg_->QueryRegValue(kHKCU, key.get(), name.get(), data.ref(), &found),
                       S_OK);
             EXPECT_EQ(found, VARIANT_TRUE);
             EXPECT_EQ(data.str(), value.str());

@@ -21,11 +21,7 @@ constexpr const wchar_t* kEmptyProgIdCommand = L"Software\\Classes\\shell\\open\
 constexpr const wchar_t* kProgIds[] = {L"TarnwickTests.Quoted", L"TarnwickTests.Plain",
                                        L"TarnwickTests.NoCommand"};
 
-bool key_exists(const wchar_t* path)
-{
-    testkit::Key k;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, k.put()) == ERROR_SUCCESS;
-}
+bool key_exists(const std::wstring& path) { return testkit::key_exists(HKEY_LOCAL_MACHINE, path); }
 
 // The default value of a key: type and bytes; nothing when key or value is missing.
 struct Value {
@@ -51,12 +47,8 @@ std::optional<Value> default_value(const wchar_t* path)
 
 bool write_default(const wchar_t* path, const std::wstring& text)
 {
-    testkit::Key k;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(),
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    return RegSetValueExW(k.get(), L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    return testkit::make_key(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS &&
+           testkit::set_text(HKEY_LOCAL_MACHINE, path, L"", text) == ERROR_SUCCESS;
 }
 
 void put_back_default(const wchar_t* path, const std::optional<Value>& value)
@@ -71,11 +63,7 @@ void put_back_default(const wchar_t* path, const std::optional<Value>& value)
         RegDeleteValueW(k.get(), L"");
 }
 
-void delete_tree(const std::wstring& path)
-{
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
-}
+void delete_tree(const std::wstring& path) { testkit::delete_tree(HKEY_LOCAL_MACHINE, path); }
 
 // What the association looked like before a case; what the case changed is
 // put back by the destructor.
@@ -125,36 +113,19 @@ private:
     Snapshot before_;
 };
 
-class WindowsInfoBrowser : public ::testing::Test {
+class WindowsInfoBrowser : public Registered<_WindowsInfo, testkit::kWindowsInfo> {
 protected:
-    void SetUp() override
-    {
-        info_ = testkit::create<_WindowsInfo>(CLSID_WindowsInfo);
-        ASSERT_TRUE(info_) << "TarnwickDLL.WindowsInfo is not registered";
-        by_name_ = info_.as<IDispatch>();
-        ASSERT_TRUE(by_name_);
-    }
-
     // The browser path by every way in; all must agree with `expected`.
     void expect_browser(const std::wstring& expected)
     {
         TextSlot path, web;
-        EXPECT_EQ(S_OK, info_->GetDefaultBrowserPath(path.put()));
+        EXPECT_EQ(S_OK, object_->GetDefaultBrowserPath(path.put()));
         EXPECT_EQ(expected, path.str());
-        EXPECT_EQ(S_OK, info_->GetWebBrowser(web.put()));
+        EXPECT_EQ(S_OK, object_->GetWebBrowser(web.put()));
         EXPECT_EQ(expected, web.str());
-        for (const wchar_t* method : {L"GetDefaultBrowserPath", L"GetWebBrowser"}) {
-            testkit::Variant result;
-            EXPECT_EQ(S_OK, testkit::call_by_name(by_name_.get(), method, {}, &result));
-            EXPECT_EQ(VT_BSTR, V_VT(&result));
-            EXPECT_EQ(expected, std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result))))
-                << narrow(method);
-        }
+        for (const wchar_t* method : {L"GetDefaultBrowserPath", L"GetWebBrowser"})
+            EXPECT_EQ(expected, text_by_name(by_name_.get(), method)) << narrow(method);
     }
-
-    testkit::Apartment apartment_;
-    Com<_WindowsInfo> info_;
-    Com<IDispatch> by_name_;
 };
 
 TEST_F(WindowsInfoBrowser, CommandLinesOfTheTestsProgID)
@@ -191,13 +162,8 @@ TEST_F(WindowsInfoBrowser, ProgIDWithoutCommandGivesEmpty)
     expect_browser(L"");
     // It exists, with its command key, but without a default value there.
     ASSERT_TRUE(association.point_htm_at(L"TarnwickTests.NoCommand"));
-    {
-        testkit::Key k;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                                  Association::command_key(L"TarnwickTests.NoCommand").c_str(), 0,
-                                  nullptr, 0, KEY_SET_VALUE, nullptr, k.put(), nullptr));
-    }
+    ASSERT_EQ(ERROR_SUCCESS, testkit::make_key(HKEY_LOCAL_MACHINE,
+                                               Association::command_key(L"TarnwickTests.NoCommand")));
     expect_browser(L"");
     // Another ProgID of the test's own still works in the same prefix.
     ASSERT_TRUE(association.point_htm_at(L"TarnwickTests.Plain"));
@@ -227,7 +193,7 @@ TEST_F(WindowsInfoBrowser, EmptyProgIDReadsTheShellKeyOfClasses)
 TEST_F(WindowsInfoBrowser, EverythingIsPutBack)
 {
     Bstr path_before;
-    ASSERT_EQ(S_OK, info_->GetDefaultBrowserPath(path_before.put()));
+    ASSERT_EQ(S_OK, object_->GetDefaultBrowserPath(path_before.put()));
     const Snapshot before;
     {
         Association association;
@@ -240,7 +206,7 @@ TEST_F(WindowsInfoBrowser, EverythingIsPutBack)
     }
     EXPECT_TRUE(Snapshot() == before);
     Bstr path_after;
-    ASSERT_EQ(S_OK, info_->GetDefaultBrowserPath(path_after.put()));
+    ASSERT_EQ(S_OK, object_->GetDefaultBrowserPath(path_after.put()));
     EXPECT_EQ(path_before.str(), path_after.str());
     std::printf("default browser path of the prefix: \"%s\"; .htm key %s\n",
                 narrow(path_after.str()).c_str(), before.htm_key ? "present" : "absent");

@@ -1,10 +1,11 @@
-// Helpers for the WindowsInfo, Time and Reboot tests: the one seam library
-// of the process, bindings that put themselves back, a log of the platform
+// Helpers for the WindowsInfo, Time and Reboot tests: a log of the platform
 // calls that stand-ins receive, a fake registry behind the three registry
 // functions, and a few text helpers.
 #pragma once
 
-#include "testkit.h"
+#include "keys.h"
+#include "methods.h"
+#include "seam.h"
 
 #include <gtest/gtest.h>
 
@@ -21,63 +22,42 @@ namespace classes {
 using testkit::Bstr;
 using testkit::Com;
 
-// The seam library, loaded once for the whole process.
-inline testkit::SeamLibrary& seam()
-{
-    static testkit::SeamLibrary library;
-    return library;
-}
+using testkit::Rebind;
+using testkit::error_description;
+using testkit::narrow;
+using testkit::seam;
+using testkit::widen;
 
-// The library each declared function is bound from, as the library declares it.
-inline const char* declared_library(const char* function)
-{
-    static const char* const table[][2] = {
-        {"GetSystemTime", "kernel32"},       {"GetLocalTime", "kernel32"},
-        {"GetVersionExA", "kernel32"},       {"GetCurrentProcess", "kernel32"},
-        {"CloseHandle", "kernel32"},         {"RegOpenKeyExA", "advapi32.dll"},
-        {"RegQueryValueExA", "advapi32.dll"}, {"RegCloseKey", "advapi32.dll"},
-        {"OpenProcessToken", "advapi32.dll"}, {"LookupPrivilegeValueA", "advapi32.dll"},
-        {"AdjustTokenPrivileges", "advapi32.dll"}, {"ExitWindowsEx", "user32"},
-    };
-    for (const auto& row : table) {
-        if (std::strcmp(row[0], function) == 0)
-            return row[1];
+// An object of registered class C through its interface I, and a second one
+// created by its ProgID for calls by name.
+template <class I, const testkit::ClassRef& C>
+class Registered : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        object_ = testkit::create<I>(*C.clsid);
+        ASSERT_TRUE(object_) << narrow(C.progid()) << " is not registered";
+        CLSID clsid;
+        ASSERT_EQ(S_OK, CLSIDFromProgID(C.progid().c_str(), &clsid));
+        EXPECT_EQ(*C.clsid, clsid);
+        by_name_ = testkit::create<IDispatch>(clsid);
+        ASSERT_TRUE(by_name_);
     }
-    return nullptr;
-}
 
-// One changed binding of the seam library; the destructor binds the function
-// by its own name and library again.
-class Binding {
-public:
-    // Calls go to `replacement` instead of the platform.
-    Binding(const char* function, void* replacement) : function_(function)
-    {
-        status_ = seam().bind ? seam().bind(function, nullptr, nullptr, replacement) : E_FAIL;
-    }
-    // The next call binds `export_name` from `library` (null keeps the declared one).
-    Binding(const char* function, const char* library, const char* export_name)
-        : function_(function)
-    {
-        status_ = seam().bind ? seam().bind(function, library, export_name, nullptr) : E_FAIL;
-    }
-    Binding(const Binding&) = delete;
-    Binding& operator=(const Binding&) = delete;
-    ~Binding()
-    {
-        if (SUCCEEDED(status_))
-            seam().restore(function_, declared_library(function_));
-    }
-    HRESULT status() const { return status_; }
-
-private:
-    const char* function_;
-    HRESULT status_;
+    testkit::Apartment apartment_;
+    Com<I> object_;
+    Com<IDispatch> by_name_;
 };
 
-// A stand-in with the exact signature of the platform function it replaces.
-#define CLASSES_STAND_IN(function, replacement) \
-    ::classes::Binding(#function, reinterpret_cast<void*>(static_cast<decltype(&::function)>(replacement)))
+// The text result of a method without parameters, called by name; the call
+// must succeed and give a String.
+inline std::wstring text_by_name(IDispatch* object, const wchar_t* method)
+{
+    testkit::Variant result;
+    EXPECT_EQ(S_OK, testkit::call_by_name(object, method, {}, &result)) << narrow(method);
+    EXPECT_EQ(VT_BSTR, V_VT(&result)) << narrow(method);
+    return V_VT(&result) == VT_BSTR ? testkit::text_of(result) : L"(not a text)";
+}
 
 // What the stand-ins received, one line per call, in order.
 inline std::vector<std::string>& calls()
@@ -98,19 +78,6 @@ inline std::string format(const char* pattern, ...)
 
 inline void record(const std::string& line) { calls().push_back(line); }
 
-inline std::string narrow(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t c : text)
-        out += c < 128 ? static_cast<char>(c) : '?';
-    return out;
-}
-
-inline std::wstring widen(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
-
 // A registry of its own behind RegOpenKeyExA, RegQueryValueExA and
 // RegCloseKey. Keys are found by the exact sub-key text under
 // HKEY_LOCAL_MACHINE; values by exact name ("" is the default value).
@@ -119,9 +86,9 @@ public:
     std::map<std::string, std::map<std::string, std::string>> keys;
 
     FakeRegistry()
-        : open_(CLASSES_STAND_IN(RegOpenKeyExA, &Open)),
-          query_(CLASSES_STAND_IN(RegQueryValueExA, &Query)),
-          close_(CLASSES_STAND_IN(RegCloseKey, &Close))
+        : open_(TESTKIT_STAND_IN(RegOpenKeyExA, &Open)),
+          query_(TESTKIT_STAND_IN(RegQueryValueExA, &Query)),
+          close_(TESTKIT_STAND_IN(RegCloseKey, &Close))
     {
         current() = this;
     }
@@ -191,7 +158,7 @@ private:
         return ERROR_SUCCESS;
     }
 
-    Binding open_, query_, close_;
+    Rebind open_, query_, close_;
     std::map<HKEY, std::string> handles_;
     unsigned serial_ = 0;
 };
@@ -222,17 +189,6 @@ private:
     Bstr marker_{L"left over"};
     BSTR value_ = marker_.get();
 };
-
-// The error information that the last failing call left on this thread.
-inline std::wstring error_description()
-{
-    Com<IErrorInfo> info;
-    if (GetErrorInfo(0, info.put()) != S_OK || !info)
-        return L"";
-    Bstr text;
-    info->GetDescription(text.put());
-    return text.str();
-}
 
 // Seconds since midnight of a "HH:MM:SS" text; -1 when it is not one.
 inline int seconds_of(const std::wstring& text)

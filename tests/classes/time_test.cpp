@@ -5,28 +5,8 @@ namespace {
 
 using namespace classes;
 
-class TimeReal : public ::testing::Test {
+class TimeReal : public Registered<_Time, testkit::kTime> {
 protected:
-    void SetUp() override
-    {
-        clock_ = testkit::create<_Time>(CLSID_Time);
-        ASSERT_TRUE(clock_) << "TarnwickDLL.Time is not registered";
-        CLSID clsid;
-        ASSERT_EQ(S_OK, CLSIDFromProgID(L"TarnwickDLL.Time", &clsid));
-        by_name_ = testkit::create<IDispatch>(clsid);
-        ASSERT_TRUE(by_name_);
-    }
-
-    std::wstring by_name(const wchar_t* method)
-    {
-        testkit::Variant result;
-        EXPECT_EQ(S_OK, testkit::call_by_name(by_name_.get(), method, {}, &result));
-        EXPECT_EQ(VT_BSTR, V_VT(&result));
-        return V_VT(&result) == VT_BSTR
-                   ? std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result)))
-                   : L"";
-    }
-
     // The text lies on the test's own clock between `before` and `after`,
     // give or take two seconds.
     static void expect_between(const SYSTEMTIME& before, const std::wstring& text,
@@ -37,34 +17,31 @@ protected:
         EXPECT_GE(clock_difference(seconds_of(before), at), -2) << narrow(text);
         EXPECT_GE(clock_difference(at, seconds_of(after)), -2) << narrow(text);
     }
-
-    testkit::Apartment apartment_;
-    Com<_Time> clock_;
-    Com<IDispatch> by_name_;
 };
 
-TEST_F(TimeReal, GMTTimeFollowsTheSystemClock)
+// Each method's text, early and late bound, lies between two readings of
+// its clock taken by the test.
+TEST_F(TimeReal, TextsFollowTheirClocks)
 {
-    SYSTEMTIME before, after;
-    Bstr text;
-    GetSystemTime(&before);
-    ASSERT_EQ(S_OK, clock_->CurrentGMTTime(text.put()));
-    std::wstring named = by_name(L"CurrentGMTTime");
-    GetSystemTime(&after);
-    expect_between(before, text.str(), after);
-    expect_between(before, named, after);
-}
-
-TEST_F(TimeReal, LocalTimeFollowsTheLocalClock)
-{
-    SYSTEMTIME before, after;
-    Bstr text;
-    GetLocalTime(&before);
-    ASSERT_EQ(S_OK, clock_->CurrentLocalTime(text.put()));
-    std::wstring named = by_name(L"CurrentLocalTime");
-    GetLocalTime(&after);
-    expect_between(before, text.str(), after);
-    expect_between(before, named, after);
+    const struct {
+        const wchar_t* method;
+        HRESULT (STDMETHODCALLTYPE _Time::*call)(BSTR*);
+        void (WINAPI *clock)(LPSYSTEMTIME);
+    } clocks[] = {
+        {L"CurrentGMTTime", &_Time::CurrentGMTTime, &GetSystemTime},
+        {L"CurrentLocalTime", &_Time::CurrentLocalTime, &GetLocalTime},
+    };
+    for (const auto& c : clocks) {
+        SCOPED_TRACE(narrow(c.method));
+        SYSTEMTIME before, after;
+        Bstr text;
+        c.clock(&before);
+        ASSERT_EQ(S_OK, (object_.get()->*c.call)(text.put()));
+        std::wstring named = text_by_name(by_name_.get(), c.method);
+        c.clock(&after);
+        expect_between(before, text.str(), after);
+        expect_between(before, named, after);
+    }
 }
 
 }  // namespace

@@ -9,24 +9,6 @@ using namespace classes;
 
 constexpr const wchar_t* kNtKey = L"Software\\Microsoft\\Windows NT\\CurrentVersion";
 
-// A text value under HKEY_LOCAL_MACHINE, read directly; false when missing.
-bool read_machine_text(const wchar_t* key, const wchar_t* name, std::wstring& out)
-{
-    testkit::Key k;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, k.put()) != ERROR_SUCCESS)
-        return false;
-    wchar_t data[1024] = {};
-    DWORD size = sizeof data - sizeof(wchar_t), type = 0;
-    if (RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    out.assign(data, size / sizeof(wchar_t));
-    while (!out.empty() && out.back() == L'\0')
-        out.pop_back();
-    return true;
-}
-
 // Runs a command line and gives what it wrote to its standard output.
 std::string run(std::wstring command_line, DWORD& exit_code)
 {
@@ -74,39 +56,12 @@ bool reg_exe_value(const std::string& listing, const std::string& name, std::str
     return false;
 }
 
-class WindowsInfoReal : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        info_ = testkit::create<_WindowsInfo>(CLSID_WindowsInfo);
-        ASSERT_TRUE(info_) << "TarnwickDLL.WindowsInfo is not registered";
-        CLSID clsid;
-        ASSERT_EQ(S_OK, CLSIDFromProgID(L"TarnwickDLL.WindowsInfo", &clsid));
-        EXPECT_EQ(CLSID_WindowsInfo, clsid);
-        by_name_ = testkit::create<IDispatch>(clsid);
-        ASSERT_TRUE(by_name_);
-    }
-
-    // A text result of a method without parameters, called by name.
-    std::wstring text_by_name(const wchar_t* method)
-    {
-        testkit::Variant result;
-        EXPECT_EQ(S_OK, testkit::call_by_name(by_name_.get(), method, {}, &result));
-        EXPECT_EQ(VT_BSTR, V_VT(&result));
-        return V_VT(&result) == VT_BSTR
-                   ? std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result)))
-                   : L"(not a text)";
-    }
-
-    testkit::Apartment apartment_;
-    Com<_WindowsInfo> info_;
-    Com<IDispatch> by_name_;
-};
+using WindowsInfoReal = Registered<_WindowsInfo, testkit::kWindowsInfo>;
 
 TEST_F(WindowsInfoReal, OSTypeIsTheNTFamily)
 {
     LONG id = 0;
-    ASSERT_EQ(S_OK, info_->GetOSType(&id));
+    ASSERT_EQ(S_OK, object_->GetOSType(&id));
     EXPECT_EQ(2, id);
 
     testkit::Variant result;
@@ -117,16 +72,16 @@ TEST_F(WindowsInfoReal, OSTypeIsTheNTFamily)
 
 TEST_F(WindowsInfoReal, VersionTextMatchesTheRegistry)
 {
-    std::wstring product, version;
-    ASSERT_TRUE(read_machine_text(kNtKey, L"ProductName", product));
-    ASSERT_TRUE(read_machine_text(kNtKey, L"CurrentVersion", version));
+    const auto product = testkit::read_text(HKEY_LOCAL_MACHINE, kNtKey, L"ProductName");
+    const auto version = testkit::read_text(HKEY_LOCAL_MACHINE, kNtKey, L"CurrentVersion");
+    ASSERT_TRUE(product && version);
     const std::wstring expected =
-        L"Operating System: " + product + L" " + L"Version " + version + L"\r\n";
+        L"Operating System: " + *product + L" " + L"Version " + *version + L"\r\n";
 
     Bstr text;
-    ASSERT_EQ(S_OK, info_->GetOSVersionInfo(text.put()));
+    ASSERT_EQ(S_OK, object_->GetOSVersionInfo(text.put()));
     EXPECT_EQ(expected, text.str());
-    EXPECT_EQ(expected, text_by_name(L"GetOSVersionInfo"));
+    EXPECT_EQ(expected, text_by_name(by_name_.get(), L"GetOSVersionInfo"));
     std::printf("GetOSVersionInfo: \"%s\\r\\n\"\n",
                 narrow(text.str().substr(0, text.str().size() - 2)).c_str());
 
@@ -178,14 +133,14 @@ TEST_F(WindowsInfoReal, LocationThroughTheMethodTable)
     for (const LocationCase& c : kLocations) {
         SCOPED_TRACE(narrow(c.in));
         Bstr path(c.in);
-        EXPECT_EQ(S_OK, info_->GetLocation(path.ref()));
+        EXPECT_EQ(S_OK, object_->GetLocation(path.ref()));
         EXPECT_EQ(c.out, path.str());
     }
     // The null string is the empty text.
     Bstr none;
-    EXPECT_EQ(S_OK, info_->GetLocation(none.ref()));
+    EXPECT_EQ(S_OK, object_->GetLocation(none.ref()));
     EXPECT_EQ(L"", none.str());
-    EXPECT_EQ(E_POINTER, info_->GetLocation(nullptr));
+    EXPECT_EQ(E_POINTER, object_->GetLocation(nullptr));
 }
 
 TEST_F(WindowsInfoReal, LocationByNameRewritesTheCallersVariable)

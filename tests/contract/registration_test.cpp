@@ -12,12 +12,8 @@
 namespace contract {
 namespace {
 
-using testkit::Com;
-
 constexpr const wchar_t* kProxyStub = L"{00020424-0000-0000-C000-000000000046}";
 const wchar_t* const kPlatformKey = sizeof(void*) == 8 ? L"win64" : L"win32";
-
-std::string narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 
 class ContractRegistration : public ::testing::Test {
 protected:
@@ -36,27 +32,15 @@ protected:
         path_.assign(path, n);
     }
 
-    // Every key that registration writes.
-    std::vector<std::wstring> all_keys() const
-    {
-        const std::wstring lib = guid_text(LIBID_TarnwickDLL);
-        std::vector<std::wstring> keys = {L"TypeLib\\" + lib + L"\\1.0"};
-        for (const auto& c : kClasses) {
-            keys.push_back(L"CLSID\\" + guid_text(*c.clsid));
-            keys.push_back(std::wstring(L"TarnwickDLL.") + c.name);
-            keys.push_back(L"Interface\\" + guid_text(*c.iid));
-        }
-        return keys;
-    }
-
     void expect_registered() const
     {
         const std::wstring lib = guid_text(LIBID_TarnwickDLL);
-        for (const auto& c : kClasses) {
+        for (const ClassRef* each : kClasses) {
+            const ClassRef& c = *each;
             SCOPED_TRACE(narrow(c.name));
             const std::wstring clsid = guid_text(*c.clsid);
             const std::wstring key = L"CLSID\\" + clsid;
-            const std::wstring progid = std::wstring(L"TarnwickDLL.") + c.name;
+            const std::wstring progid = c.progid();
             auto server = classes_value(key + L"\\InprocServer32", nullptr);
             ASSERT_TRUE(server);
             EXPECT_TRUE(same_text_ignoring_case(*server, path_)) << narrow(*server);
@@ -100,8 +84,8 @@ protected:
 
 TEST_F(ContractRegistration, UnregisterWhenNothingIsRegistered)
 {
-    for (const auto& key : all_keys())
-        ASSERT_FALSE(classes_key_exists(key)) << "prefix not fresh: " << narrow(key);
+    for (const auto& key : registration_keys())
+        ASSERT_FALSE(key_exists(HKEY_CLASSES_ROOT, key)) << "prefix not fresh: " << narrow(key);
     EXPECT_EQ(unregister_(), S_OK);
 }
 
@@ -141,10 +125,8 @@ TEST_F(ContractRegistration, RegisterTwiceThenUnregisterOnce)
     lib.reset();
 
     ASSERT_EQ(unregister_(), S_OK);
-    for (const auto& key : all_keys())
-        EXPECT_FALSE(classes_key_exists(key)) << narrow(key) << " remains";
-    EXPECT_FALSE(classes_key_exists(L"TypeLib\\" + guid_text(LIBID_TarnwickDLL)))
-        << "empty type-library key remains";
+    for (const auto& key : registration_keys())
+        EXPECT_FALSE(key_exists(HKEY_CLASSES_ROOT, key)) << narrow(key) << " remains";
     CLSID clsid;
     EXPECT_NE(CLSIDFromProgID(L"TarnwickDLL.Registry", &clsid), S_OK);
 

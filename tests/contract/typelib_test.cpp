@@ -14,15 +14,10 @@
 namespace contract {
 namespace {
 
-using testkit::Bstr;
-using testkit::Com;
-
 constexpr SYSKIND kSysKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
 constexpr WORD kInterfaceFlags = 0x11D0;  // hidden, dual, nonextensible, automation, dispatchable
 // {00020430-0000-0000-C000-000000000046}: the standard automation library.
 constexpr GUID kStdOle = {0x00020430, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-
-std::string narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 
 class ContractTypeLib : public ::testing::Test {
 protected:
@@ -95,7 +90,7 @@ TEST_F(ContractTypeLib, EightTypesInOrder)
 {
     ASSERT_EQ(lib_->GetTypeInfoCount(), 8u);
     for (UINT i = 0; i < 8; ++i) {
-        const ClassSpec& c = kClasses[i / 2];
+        const ClassRef& c = *kClasses[i / 2];
         const bool is_class = i % 2 == 1;
         SCOPED_TRACE(i);
         Bstr name, doc;
@@ -117,7 +112,8 @@ TEST_F(ContractTypeLib, EightTypesInOrder)
 
 TEST_F(ContractTypeLib, DualInterfaces)
 {
-    for (const auto& c : kClasses) {
+    for (const ClassRef* each : kClasses) {
+        const ClassRef& c = *each;
         SCOPED_TRACE(narrow(c.iface));
         Com<ITypeInfo> dispatch;
         ASSERT_EQ(lib_->GetTypeInfoOfGuid(*c.iid, dispatch.put()), S_OK);
@@ -140,8 +136,8 @@ TEST_F(ContractTypeLib, DualInterfaces)
         EXPECT_EQ(a->guid, *c.iid);
         EXPECT_EQ(a->wMajorVerNum, 1);
         EXPECT_EQ(a->wMinorVerNum, 0);
-        EXPECT_EQ(a->cbSizeVft, c.vtable_entries * sizeof(void*));
-        EXPECT_EQ(a->cFuncs, c.vtable_entries - 7);
+        EXPECT_EQ(a->cbSizeVft, vtable_entries(c) * sizeof(void*));
+        EXPECT_EQ(a->cFuncs, vtable_entries(c) - 7);
         EXPECT_EQ(a->cVars, 0);
         EXPECT_EQ(a->lcid, 0u);
 
@@ -167,7 +163,8 @@ TEST_F(ContractTypeLib, DualInterfaces)
 
 TEST_F(ContractTypeLib, ClassesCreatableWithOneDefaultInterface)
 {
-    for (const auto& c : kClasses) {
+    for (const ClassRef* each : kClasses) {
+        const ClassRef& c = *each;
         SCOPED_TRACE(narrow(c.name));
         Com<ITypeInfo> ti;
         ASSERT_EQ(lib_->GetTypeInfoOfGuid(*c.clsid, ti.put()), S_OK);
@@ -191,53 +188,6 @@ TEST_F(ContractTypeLib, ClassesCreatableWithOneDefaultInterface)
 
 // ---------------------------------------------------------------- methods
 
-struct ParamSpec {
-    const wchar_t* name;
-    USHORT flags;
-    VARTYPE type;  // VT_BYREF marks a pointer to the type
-};
-constexpr USHORT kIn = PARAMFLAG_FIN;
-constexpr USHORT kInOut = PARAMFLAG_FIN | PARAMFLAG_FOUT;
-
-struct MethodSpec {
-    const wchar_t* iface;
-    unsigned position;
-    DISPID id;
-    const wchar_t* name;
-    std::vector<ParamSpec> params;
-    VARTYPE result;  // VT_EMPTY: no result parameter
-};
-
-const MethodSpec kMethods[] = {
-    {L"_Reboot", 7, 0x60030000, L"Reboot", {}, VT_I2},
-    {L"_Registry", 7, 0x60030001, L"CreateRegKey",
-     {{L"RootKey", kIn, VT_I4}, {L"strSubKey", kIn, VT_BSTR},
-      {L"KeyStatus", kInOut, VT_BYREF | VT_I4}}, VT_BOOL},
-    {L"_Registry", 8, 0x60030002, L"QueryRegValue",
-     {{L"RootKey", kIn, VT_I4}, {L"strSubKey", kIn, VT_BSTR}, {L"strValueName", kIn, VT_BSTR},
-      {L"strData", kInOut, VT_BYREF | VT_BSTR}}, VT_BOOL},
-    {L"_Registry", 9, 0x60030003, L"SetRegValue",
-     {{L"RootKey", kIn, VT_I4}, {L"SubKey", kIn, VT_BSTR}, {L"ValueName", kIn, VT_BSTR},
-      {L"SettingBuffer", kInOut, VT_BYREF | VT_BSTR}}, VT_BOOL},
-    {L"_Registry", 10, 0x60030004, L"RegReadString",
-     {{L"RootKey", kIn, VT_BSTR}, {L"strKeyName", kInOut, VT_BYREF | VT_BSTR},
-      {L"strValueName", kInOut, VT_BYREF | VT_BSTR}}, VT_BSTR},
-    {L"_Registry", 11, 0x60030005, L"RegWriteString",
-     {{L"RootKey", kIn, VT_BSTR}, {L"strKeyName", kIn, VT_BSTR}, {L"strValueName", kIn, VT_BSTR},
-      {L"strValue", kIn, VT_BSTR}}, VT_I2},
-    {L"_Registry", 12, 0x60030006, L"RegCreateKey",
-     {{L"RootKey", kInOut, VT_BYREF | VT_BSTR}, {L"strKeyName", kInOut, VT_BYREF | VT_BSTR}},
-     VT_I2},
-    {L"_Time", 7, 0x60030000, L"CurrentGMTTime", {}, VT_BSTR},
-    {L"_Time", 8, 0x60030001, L"CurrentLocalTime", {}, VT_BSTR},
-    {L"_WindowsInfo", 7, 0x60030000, L"GetOSType", {}, VT_I4},
-    {L"_WindowsInfo", 8, 0x60030001, L"GetOSVersionInfo", {}, VT_BSTR},
-    {L"_WindowsInfo", 9, 0x60030002, L"GetWebBrowser", {}, VT_BSTR},
-    {L"_WindowsInfo", 10, 0x60030003, L"GetLocation",
-     {{L"strPath", kInOut, VT_BYREF | VT_BSTR}}, VT_EMPTY},
-    {L"_WindowsInfo", 11, 0x60030004, L"GetDefaultBrowserPath", {}, VT_BSTR},
-};
-
 VARTYPE type_of(const TYPEDESC& t)
 {
     if (t.vt == VT_PTR && t.lptdesc)
@@ -247,21 +197,23 @@ VARTYPE type_of(const TYPEDESC& t)
 
 TEST_F(ContractTypeLib, EveryMethodOfTheMethodTableSide)
 {
-    for (const auto& c : kClasses) {
+    for (const ClassRef* each : kClasses) {
+        const ClassRef& c = *each;
         SCOPED_TRACE(narrow(c.iface));
         Com<ITypeInfo> dispatch;
         ASSERT_EQ(lib_->GetTypeInfoOfGuid(*c.iid, dispatch.put()), S_OK);
         auto vt = vtable_side(dispatch.get());
         ASSERT_TRUE(vt);
         unsigned index = 0;
-        for (const auto& m : kMethods) {
-            if (std::wstring(m.iface) != c.iface)
-                continue;
+        // The table lists each class's methods in method-table order.
+        for (const Method* each_method : methods_of(c)) {
+            const Method& m = *each_method;
             SCOPED_TRACE(narrow(m.name));
+            const unsigned position = 7 + index;
             Func f(vt.get(), index++);
             ASSERT_TRUE(f.f);
             EXPECT_EQ(f->memid, m.id);
-            EXPECT_EQ(f->oVft, static_cast<SHORT>(m.position * sizeof(void*)));
+            EXPECT_EQ(f->oVft, static_cast<SHORT>(position * sizeof(void*)));
             EXPECT_EQ(f->funckind, FUNC_PUREVIRTUAL);
             EXPECT_EQ(f->invkind, INVOKE_FUNC);
             EXPECT_EQ(f->callconv, CC_STDCALL);
@@ -273,7 +225,9 @@ TEST_F(ContractTypeLib, EveryMethodOfTheMethodTableSide)
             for (size_t p = 0; p < m.params.size(); ++p) {
                 SCOPED_TRACE(narrow(m.params[p].name));
                 const ELEMDESC& e = f->lprgelemdescParam[p];
-                EXPECT_EQ(e.paramdesc.wParamFlags, m.params[p].flags);
+                // In/out exactly when passed by reference.
+                EXPECT_EQ(e.paramdesc.wParamFlags,
+                          m.by_ref(p) ? PARAMFLAG_FIN | PARAMFLAG_FOUT : PARAMFLAG_FIN);
                 EXPECT_EQ(type_of(e.tdesc), m.params[p].type);
             }
             if (m.result != VT_EMPTY) {
@@ -312,12 +266,10 @@ TEST_F(ContractTypeLib, EveryMethodOfTheMethodTableSide)
 // methods are not there.
 TEST_F(ContractTypeLib, DispatchIdentifiersByName)
 {
-    for (const auto& m : kMethods) {
+    for (const Method& m : methods()) {
         SCOPED_TRACE(narrow(m.name));
         Com<ITypeInfo> dispatch;
-        const auto& c = *std::find_if(std::begin(kClasses), std::end(kClasses),
-                                      [&](const ClassSpec& k) { return m.iface == std::wstring(k.iface); });
-        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*c.iid, dispatch.put()), S_OK);
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*m.owner->iid, dispatch.put()), S_OK);
         std::vector<LPOLESTR> names{const_cast<LPOLESTR>(m.name)};
         for (const auto& p : m.params)
             names.push_back(const_cast<LPOLESTR>(p.name));

@@ -9,13 +9,13 @@
 # closing line shows that the sample ran to its end. Prints the output, one
 # line per failed check and "N passed, M failed".
 set -eu
+. "$(dirname "$0")/../../tools/wine-env.sh"
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
-export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 expect=$1
 sample=$2
 shift 2
 case "$sample" in
-*.vbs|*.js) set -- cscript //nologo "$("$TARNWICK_WINE_LOADER" winepath -w "$sample" 2>/dev/null)" "$@" ;;
+*.vbs|*.js) set -- cscript //nologo "$(windows_path "$sample")" "$@" ;;
 *) set -- "$sample" "$@" ;;
 esac
 rc=0

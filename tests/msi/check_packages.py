@@ -3,7 +3,9 @@ holds exactly the SDK layout, its library is the built one, and the
 early-bound sample builds from the package alone (its include folder) and
 runs against the registered library.
 
-    check_packages.py BUILD_DIR PACKAGE_NAME CXX WINE_LOADER
+    check_packages.py BUILD_DIR PACKAGE_NAME CXX WINE_RUN
+
+WINE_RUN runs a Windows program in the test's prefix (tests/support/wine-run.sh).
 
 Prints one line per failed check and "N passed, M failed"."""
 import os
@@ -13,7 +15,7 @@ import sys
 import tempfile
 import zipfile
 
-build, name, cxx, loader = sys.argv[1:5]
+build, name, cxx, wine_run = sys.argv[1:5]
 passed = failed = 0
 
 
@@ -75,7 +77,7 @@ try:
     check(compiled.returncode == 0, "the sample does not build from the package:\n"
           + compiled.stderr[-2000:])
     if compiled.returncode == 0:
-        ran = subprocess.run([loader, exe], capture_output=True, text=True, timeout=120)
+        ran = subprocess.run([wine_run, exe], capture_output=True, text=True, timeout=120)
         out = ran.stdout.replace("\r", "")
         check(ran.returncode == 0, "the sample failed (%d):\n%s" % (ran.returncode, out))
         check("RegReadString: Hello from C++\n" in out, "the sample did not read its value back")

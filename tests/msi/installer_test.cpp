@@ -13,7 +13,7 @@
 // Both registry views (64-bit and 32-bit) are read, through the view flags.
 #include <gtest/gtest.h>
 
-#include "testkit.h"
+#include "methods.h"
 
 #include <msi.h>
 #include <msiquery.h>
@@ -30,41 +30,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::wstring guid_text(const GUID& g)
-{
-    wchar_t text[40];
-    StringFromGUID2(g, text, 40);
-    return text;
-}
-
-std::string narrow(const std::wstring& s)
-{
-    std::string out;
-    for (wchar_t c : s)
-        out += c < 128 ? static_cast<char>(c) : '?';
-    return out;
-}
+using testkit::guid_text;
+using testkit::narrow;
 
 std::wstring lower(std::wstring s)
 {
     std::transform(s.begin(), s.end(), s.begin(), [](wchar_t c) { return towlower(c); });
     return s;
-}
-
-// Every key of ours, relative to HKEY_CLASSES_ROOT.
-std::vector<std::wstring> our_keys()
-{
-    std::vector<std::wstring> keys{L"TypeLib\\" + guid_text(LIBID_TarnwickDLL)};
-    const std::pair<const wchar_t*, const CLSID*> classes[] = {
-        {L"Registry", &CLSID_Registry}, {L"WindowsInfo", &CLSID_WindowsInfo},
-        {L"Time", &CLSID_Time}, {L"Reboot", &CLSID_Reboot}};
-    for (auto [name, clsid] : classes) {
-        keys.push_back(L"CLSID\\" + guid_text(*clsid));
-        keys.push_back(std::wstring(L"TarnwickDLL.") + name);
-    }
-    for (const IID* iid : {&IID__Registry, &IID__WindowsInfo, &IID__Time, &IID__Reboot})
-        keys.push_back(L"Interface\\" + guid_text(*iid));
-    return keys;
 }
 
 // One line per value, "view|key path|value name|type|data", key paths and
@@ -106,7 +78,7 @@ void dump_key(HKEY parent, const std::wstring& path, REGSAM view, const char* vi
 std::vector<std::string> dump_ours()
 {
     std::vector<std::string> out;
-    for (const std::wstring& key : our_keys()) {
+    for (const std::wstring& key : testkit::registration_keys()) {
         dump_key(HKEY_CLASSES_ROOT, key, KEY_WOW64_64KEY, "64", out);
         dump_key(HKEY_CLASSES_ROOT, key, KEY_WOW64_32KEY, "32", out);
     }

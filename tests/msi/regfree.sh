@@ -15,13 +15,14 @@ set -eu
 work=$(realpath -m "$1") loader=$2 exe=$3 dll=$4 manifest=$5
 shift 5
 tools="$(cd "$(dirname "$0")/../.." && pwd)/tools"
+. "$tools/wine-env.sh"
 if ! "$loader" --version >/dev/null 2>&1; then
     echo "SKIPPED: $loader cannot run on this machine"
     exit 77
 fi
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$work/prefix"
+fresh_folder "$work" regfree
 trap '"$tools/wine-prefix.sh" destroy "$WINEPREFIX"; rm -rf "$work"' EXIT
-rm -rf "$work"
 mkdir -p "$work/app"
 "$tools/wine-prefix.sh" create "$WINEPREFIX"
 cp "$exe" "$dll" "$manifest" "$work/app/"

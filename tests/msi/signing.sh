@@ -11,8 +11,8 @@ set -eu
 work=$(realpath -m "$1") build=$(realpath "$2")
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
-rm -rf "$work"
-mkdir -p "$work"
+. "$root/tools/wine-env.sh"
+fresh_folder "$work" signing
 trap 'rm -rf "$work"' EXIT
 failed=0
 fail() { echo "FAILED: $*"; failed=1; }
@@ -60,7 +60,7 @@ mkdir -p "$folder"
 cp "$signed/Tarnwick.dll" "$folder/"
 dll='C:\Tarnwick signed\Tarnwick.dll'
 if "$TARNWICK_WINE_LOADER" regsvr32 /s "$dll"; then
-    "$root/tools/run-script.sh" "$(dirname "$0")/classes.vbs" installed ||
+    "$root/tests/support/run-script.sh" "$(dirname "$0")/classes.vbs" installed ||
         fail "a script cannot use the signed library"
     "$TARNWICK_WINE_LOADER" regsvr32 /s /u "$dll" || fail "the signed library does not unregister"
 else

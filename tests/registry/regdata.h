@@ -1,6 +1,6 @@
-// Direct registry access for preparing and checking what the Registry class
-// reads and writes: the ANSI functions where the bytes matter, the wide ones
-// elsewhere. All linked directly, independent of the library.
+// What the Registry tests need beyond the shared registry helpers of
+// support/keys.h: the class text of a key, and text as the ANSI code page
+// gives it back.
 #pragma once
 
 #include <windows.h>
@@ -8,96 +8,11 @@
 #include <optional>
 #include <string>
 
-#include "testkit.h"
+#include "keys.h"
 
 namespace registry_tests {
 
-inline bool key_exists(HKEY root, const std::wstring& path)
-{
-    testkit::Key k;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
-}
-
-inline LONG make_key(HKEY root, const std::wstring& path)
-{
-    testkit::Key k;
-    return RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k.put(),
-                           nullptr);
-}
-
-inline void delete_tree(HKEY root, const std::wstring& path)
-{
-    RegDeleteTreeW(root, path.c_str());
-    RegDeleteKeyW(root, path.c_str());
-}
-
-// Stores exactly `bytes` with the given type through the ANSI function.
-inline LONG set_bytes(HKEY root, const std::wstring& path, const char* name, DWORD type,
-                      const std::string& bytes)
-{
-    testkit::Key k;
-    LONG e = RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, k.put());
-    if (e == ERROR_SUCCESS)
-        e = RegSetValueExA(k.get(), name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                           static_cast<DWORD>(bytes.size()));
-    return e;
-}
-
-inline LONG set_wide(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type,
-                     const void* data, DWORD size)
-{
-    testkit::Key k;
-    LONG e = RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, k.put());
-    if (e == ERROR_SUCCESS)
-        e = RegSetValueExW(k.get(), name, 0, type, static_cast<const BYTE*>(data), size);
-    return e;
-}
-
-inline LONG set_text(HKEY root, const std::wstring& path, const wchar_t* name,
-                     const std::wstring& value)
-{
-    return set_wide(root, path, name, REG_SZ, value.c_str(),
-                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
-struct Stored {
-    DWORD type = 0;
-    std::string bytes;
-};
-
-// The value as the ANSI function reports it (type and bytes), if present.
-inline std::optional<Stored> read_bytes(HKEY root, const std::wstring& path, const char* name)
-{
-    testkit::Key k;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, k.put()) != ERROR_SUCCESS)
-        return std::nullopt;
-    Stored s;
-    DWORD size = 4096;
-    s.bytes.resize(size);
-    if (RegQueryValueExA(k.get(), name, nullptr, &s.type, reinterpret_cast<BYTE*>(s.bytes.data()),
-                         &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    s.bytes.resize(size);
-    return s;
-}
-
-// A text value as the wide function reports it, without its terminating NUL.
-inline std::optional<std::wstring> read_text(HKEY root, const std::wstring& path,
-                                             const wchar_t* name)
-{
-    testkit::Key k;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, k.put()) != ERROR_SUCCESS)
-        return std::nullopt;
-    std::wstring out(2048, L'\0');
-    DWORD type, size = static_cast<DWORD>(out.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(out.data()),
-                         &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    out.resize(size / sizeof(wchar_t));
-    if (!out.empty() && out.back() == L'\0')
-        out.pop_back();
-    return out;
-}
+using namespace testkit;
 
 // The class text of a key.
 inline std::optional<std::wstring> key_class(HKEY root, const std::wstring& path)

@@ -124,13 +124,13 @@ TEST_F(RegistryRead, ValueDataBecomesText)
             VARIANT_BOOL ok;
             EXPECT_EQ(r.QueryRegValue(kHKCU, path, wname, data, ok), S_OK);
             EXPECT_EQ(ok, c.found ? VARIANT_TRUE : VARIANT_FALSE);
-            EXPECT_EQ(text(data), c.found ? c.text : L"keep");
+            EXPECT_EQ(data.str(), c.found ? c.text : L"keep");
 
             Bstr key(path), value(wname), result;
             EXPECT_EQ(r.RegReadString(L"HKCU", key, value, result), S_OK);
-            EXPECT_EQ(text(result), c.found ? c.text : L"");
-            EXPECT_EQ(text(key), path);
-            EXPECT_EQ(text(value), wname);
+            EXPECT_EQ(result.str(), c.found ? c.text : L"");
+            EXPECT_EQ(key.str(), path);
+            EXPECT_EQ(value.str(), wname);
         }
     });
 }
@@ -150,11 +150,11 @@ TEST_F(RegistryRead, ValueWithoutDataIsEmptyText)
             VARIANT_BOOL ok;
             EXPECT_EQ(r.QueryRegValue(kHKCU, path, L"none", data, ok), S_OK);
             EXPECT_EQ(ok, VARIANT_TRUE);
-            EXPECT_EQ(text(data), L"");
+            EXPECT_EQ(data.str(), L"");
 
             Bstr key(path), value(L"none"), result(L"stale");
             EXPECT_EQ(r.RegReadString(L"HKCU", key, value, result), S_OK);
-            EXPECT_EQ(text(result), L"");
+            EXPECT_EQ(result.str(), L"");
         }
     });
 }
@@ -177,16 +177,16 @@ TEST_F(RegistryRead, MissingKeyOrValueLeavesDataAlone)
             VARIANT_BOOL ok;
             EXPECT_EQ(r.QueryRegValue(kHKCU, c.key, c.value, data, ok), S_OK);
             EXPECT_EQ(ok, VARIANT_FALSE);
-            EXPECT_EQ(text(data), L"keep");
+            EXPECT_EQ(data.str(), L"keep");
 
             Bstr null_data;
             EXPECT_EQ(r.QueryRegValue(kHKCU, c.key, c.value, null_data, ok), S_OK);
             EXPECT_EQ(ok, VARIANT_FALSE);
-            EXPECT_EQ(text(null_data), L"");
+            EXPECT_EQ(null_data.str(), L"");
 
             Bstr key(c.key), value(c.value), result;
             EXPECT_EQ(r.RegReadString(L"HKCU", key, value, result), S_OK);
-            EXPECT_EQ(text(result), L"");
+            EXPECT_EQ(result.str(), L"");
         }
     });
 }
@@ -203,7 +203,7 @@ TEST_F(RegistryRead, EmptyValueNameIsTheDefaultValue)
         Bstr data;
         EXPECT_EQ(r.QueryRegValue(kHKCU, path, L"", data, ok), S_OK);
         EXPECT_EQ(ok, VARIANT_TRUE);
-        EXPECT_EQ(text(data), L"first");
+        EXPECT_EQ(data.str(), L"first");
 
         Bstr value_text(L"second");
         SHORT written;
@@ -211,7 +211,7 @@ TEST_F(RegistryRead, EmptyValueNameIsTheDefaultValue)
         EXPECT_EQ(written, 1);
         Bstr key(path), value(L""), result;
         EXPECT_EQ(r.RegReadString(L"HKCU", key, value, result), S_OK);
-        EXPECT_EQ(text(result), L"second");
+        EXPECT_EQ(result.str(), L"second");
     });
 }
 
@@ -236,14 +236,14 @@ TEST_F(RegistryRead, HandleFromElsewhereAndEmptySubKey)
     VARIANT_BOOL ok = 7;
     EXPECT_EQ(early->QueryRegValue(handle, nullptr, nullptr, data.ref(), &ok), S_OK);
     EXPECT_EQ(ok, VARIANT_TRUE);
-    EXPECT_EQ(text(data), L"default text");
+    EXPECT_EQ(data.str(), L"default text");
 
     each_route([&](Route& r, const std::wstring&) {
         Bstr d;
         VARIANT_BOOL found;
         EXPECT_EQ(r.QueryRegValue(handle, L"", L"", d, found), S_OK);
         EXPECT_EQ(found, VARIANT_TRUE);
-        EXPECT_EQ(text(d), L"default text");
+        EXPECT_EQ(d.str(), L"default text");
     });
 }
 
@@ -256,7 +256,7 @@ TEST_F(RegistryWrite, StoresAnsiTextWithOneNul)
         VARIANT_BOOL ok;
         EXPECT_EQ(r.SetRegValue(kHKCU, path, L"w", buffer, ok), S_OK);
         EXPECT_EQ(ok, VARIANT_TRUE);
-        EXPECT_EQ(text(buffer), L"hello");
+        EXPECT_EQ(buffer.str(), L"hello");
         auto stored = read_bytes(HKEY_CURRENT_USER, path, "w");
         ASSERT_TRUE(stored);
         EXPECT_EQ(stored->type, DWORD{REG_SZ});
@@ -284,7 +284,7 @@ TEST_F(RegistryWrite, EmptyTextReplacesDwordWithOneNulText)
         VARIANT_BOOL ok;
         EXPECT_EQ(r.SetRegValue(kHKCU, path, L"set", empty, ok), S_OK);
         EXPECT_EQ(ok, VARIANT_TRUE);
-        EXPECT_EQ(text(empty), L"");
+        EXPECT_EQ(empty.str(), L"");
 
         Bstr null_text;  // the null string is the empty string
         EXPECT_EQ(r.SetRegValue(kHKCU, path, L"null", null_text, ok), S_OK);
@@ -312,7 +312,7 @@ TEST_F(RegistryWrite, MissingKeyIsNeitherWrittenNorCreated)
         VARIANT_BOOL ok;
         EXPECT_EQ(r.SetRegValue(kHKCU, path + L"\\missing", L"v", buffer, ok), S_OK);
         EXPECT_EQ(ok, VARIANT_FALSE);
-        EXPECT_EQ(text(buffer), L"x\u4E2D");
+        EXPECT_EQ(buffer.str(), L"x\u4E2D");
         EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, path + L"\\missing"));
 
         Bstr value(L"x");
@@ -339,7 +339,7 @@ TEST_F(RegistryWrite, TextOutsideTheAnsiCodePage)
         VARIANT_BOOL ok;
         EXPECT_EQ(r.SetRegValue(kHKCU, path, L"set", buffer, ok), S_OK);
         EXPECT_EQ(ok, VARIANT_TRUE);
-        EXPECT_EQ(text(buffer), converted);
+        EXPECT_EQ(buffer.str(), converted);
         EXPECT_EQ(read_text(HKEY_CURRENT_USER, path, L"set"), converted);
 
         Bstr value(original);
@@ -349,7 +349,7 @@ TEST_F(RegistryWrite, TextOutsideTheAnsiCodePage)
         // Strings of the same size now would take the caller's memory if the
         // method had freed the caller's text.
         Bstr probe1(std::wstring(original.size(), L'#')), probe2(std::wstring(original.size(), L'%'));
-        EXPECT_EQ(text(value), original);
+        EXPECT_EQ(value.str(), original);
         EXPECT_EQ(read_text(HKEY_CURRENT_USER, path, L"write"), converted);
     });
 }
@@ -364,8 +364,8 @@ TEST_F(RegistryKeys, RegCreateKeyCreatesThePathThenOpensIt)
         SHORT outcome;
         EXPECT_EQ(r.RegCreateKey(root, key, outcome), S_OK);
         EXPECT_EQ(outcome, 1);
-        EXPECT_EQ(text(root), L"HKCU");
-        EXPECT_EQ(text(key), leaf);
+        EXPECT_EQ(root.str(), L"HKCU");
+        EXPECT_EQ(key.str(), leaf);
         EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, path + L"\\a"));
         EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, path + L"\\a\\b"));
         EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, leaf));
@@ -453,7 +453,7 @@ TEST_F(RegistryRoots, SixNamesWithEveryNameLevelMethod)
 
             Bstr read_key(path), read_value(L"v"), result;
             EXPECT_EQ(r.RegReadString(n.name, read_key, read_value, result), S_OK);
-            EXPECT_EQ(text(result), n.name);
+            EXPECT_EQ(result.str(), n.name);
         }
     });
 }
@@ -480,7 +480,7 @@ TEST_F(RegistryRoots, OtherNamesBehaveLikeAMissingKey)
             const std::wstring path = std::wstring(name) == L"HKEY_USERS" ? users_base : base_;
             Bstr key(path), value(L"v"), result;
             EXPECT_EQ(r.RegReadString(name, key, value, result), S_OK);
-            EXPECT_EQ(text(result), L"");
+            EXPECT_EQ(result.str(), L"");
 
             Bstr changed(L"changed");
             SHORT written;
@@ -491,7 +491,7 @@ TEST_F(RegistryRoots, OtherNamesBehaveLikeAMissingKey)
             SHORT outcome;
             EXPECT_EQ(r.RegCreateKey(root, new_key, outcome), S_OK);
             EXPECT_EQ(outcome, 0);
-            EXPECT_EQ(text(root), name);
+            EXPECT_EQ(root.str(), name);
         }
     });
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
@@ -524,7 +524,7 @@ TEST_F(RegistryRoots, HandleLevelMethodsReachHkeyUsers)
         Bstr data;
         EXPECT_EQ(r.QueryRegValue(kHKU, path, L"v", data, ok), S_OK);
         EXPECT_EQ(ok, VARIANT_TRUE);
-        EXPECT_EQ(text(data), L"users");
+        EXPECT_EQ(data.str(), L"users");
     });
 }
 

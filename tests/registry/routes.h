@@ -11,252 +11,162 @@
 #include <string>
 #include <vector>
 
-#include "testkit.h"
+#include "methods.h"
 
 namespace registry_tests {
 
+using testkit::Args;
 using testkit::Bstr;
 using testkit::Com;
-
-constexpr LONG kHKCR = static_cast<LONG>(0x80000000);
-constexpr LONG kHKCU = static_cast<LONG>(0x80000001);
-constexpr LONG kHKLM = static_cast<LONG>(0x80000002);
-constexpr LONG kHKU = static_cast<LONG>(0x80000003);
-
-inline HKEY hkey(LONG root) { return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(root)); }
-
-inline std::wstring text(const Bstr& s) { return s.str(); }
+using testkit::kHKCU;
+using testkit::kHKU;
+using testkit::Method;
+using testkit::Variant;
 
 class Route {
 public:
     virtual ~Route() = default;
     virtual const char* name() const = 0;
-    // Each returns the status that reaches the client: the method's own
-    // status early bound, the EXCEPINFO scode late bound (after checking
-    // that Invoke said DISP_E_EXCEPTION).
-    virtual HRESULT CreateRegKey(LONG root, const std::wstring& sub, LONG& status,
-                                 VARIANT_BOOL& ok) = 0;
-    virtual HRESULT QueryRegValue(LONG root, const std::wstring& sub, const std::wstring& value,
-                                  Bstr& data, VARIANT_BOOL& ok) = 0;
-    virtual HRESULT SetRegValue(LONG root, const std::wstring& sub, const std::wstring& value,
-                                Bstr& buffer, VARIANT_BOOL& ok) = 0;
-    virtual HRESULT RegReadString(const std::wstring& root, Bstr& key, Bstr& value,
-                                  Bstr& result) = 0;
-    virtual HRESULT RegWriteString(const std::wstring& root, const std::wstring& key,
-                                   const std::wstring& value, Bstr& text, SHORT& result) = 0;
-    virtual HRESULT RegCreateKey(Bstr& root, Bstr& key, SHORT& result) = 0;
-};
 
-class EarlyRoute final : public Route {
-public:
-    explicit EarlyRoute(Com<_Registry> r) : r_(std::move(r)) {}
-    const char* name() const override { return "early"; }
+    // Calls `m` with the caller's variables `a` (declared order), which take
+    // back what the method hands back. Returns the status that reaches the
+    // client: the method's own early bound, the exception record's status
+    // late bound (after checking that Invoke said DISP_E_EXCEPTION).
+    virtual HRESULT call(const Method& m, Args& a, Variant& result) = 0;
 
-    HRESULT CreateRegKey(LONG root, const std::wstring& sub, LONG& status,
-                         VARIANT_BOOL& ok) override
+    // The Registry methods with the caller's own values and variables.
+    HRESULT CreateRegKey(LONG root, const std::wstring& sub, LONG& status, VARIANT_BOOL& ok)
     {
-        ok = 7;  // anything the method must overwrite
-        return r_->CreateRegKey(root, Bstr(sub).get(), &status, &ok);
+        Args a;
+        a.number(root), a.text(sub), a.number(status);
+        Variant result;
+        const HRESULT hr = call(testkit::method(L"CreateRegKey"), a, result);
+        status = V_I4(&a[2]);
+        ok = boolean(result);
+        return hr;
     }
-    HRESULT QueryRegValue(LONG root, const std::wstring& sub, const std::wstring& value,
-                          Bstr& data, VARIANT_BOOL& ok) override
+    HRESULT QueryRegValue(LONG root, const std::wstring& sub, const std::wstring& value, Bstr& data,
+                          VARIANT_BOOL& ok)
     {
-        ok = 7;
-        return r_->QueryRegValue(root, Bstr(sub).get(), Bstr(value).get(), data.ref(), &ok);
+        return value_call(L"QueryRegValue", root, sub, value, data, ok);
     }
     HRESULT SetRegValue(LONG root, const std::wstring& sub, const std::wstring& value,
-                        Bstr& buffer, VARIANT_BOOL& ok) override
+                        Bstr& buffer, VARIANT_BOOL& ok)
     {
-        ok = 7;
-        return r_->SetRegValue(root, Bstr(sub).get(), Bstr(value).get(), buffer.ref(), &ok);
+        return value_call(L"SetRegValue", root, sub, value, buffer, ok);
     }
-    HRESULT RegReadString(const std::wstring& root, Bstr& key, Bstr& value, Bstr& result) override
+    HRESULT RegReadString(const std::wstring& root, Bstr& key, Bstr& value, Bstr& text)
     {
-        return r_->RegReadString(Bstr(root).get(), key.ref(), value.ref(), result.put());
-    }
-    HRESULT RegWriteString(const std::wstring& root, const std::wstring& key,
-                           const std::wstring& value, Bstr& text, SHORT& result) override
-    {
-        result = 7;
-        return r_->RegWriteString(Bstr(root).get(), Bstr(key).get(), Bstr(value).get(), text.get(),
-                                  &result);
-    }
-    HRESULT RegCreateKey(Bstr& root, Bstr& key, SHORT& result) override
-    {
-        result = 7;
-        return r_->RegCreateKey(root.ref(), key.ref(), &result);
-    }
-
-private:
-    Com<_Registry> r_;
-};
-
-// A script-style variable: a VARIANT that a by-reference argument points at.
-struct Var : testkit::Variant {
-    static void make(Var& v, LONG n) { V_VT(&v) = VT_I4; V_I4(&v) = n; }
-    static void make(Var& v, const std::wstring& s)
-    {
-        V_VT(&v) = VT_BSTR;
-        V_BSTR(&v) = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
-    }
-    static void make(Var& v, Bstr& s)  // takes the string over
-    {
-        V_VT(&v) = VT_BSTR;
-        V_BSTR(&v) = *s.ref();
-        *s.ref() = nullptr;
-    }
-};
-
-class LateRoute final : public Route {
-public:
-    explicit LateRoute(Com<IDispatch> d) : d_(std::move(d)) {}
-    const char* name() const override { return "late"; }
-
-    HRESULT CreateRegKey(LONG root, const std::wstring& sub, LONG& status,
-                         VARIANT_BOOL& ok) override
-    {
-        Var a, b, c;
-        Var::make(a, root);
-        Var::make(b, sub);
-        Var::make(c, status);
-        testkit::Variant result;
-        HRESULT hr = call(L"CreateRegKey", {ref(a), ref(b), ref(c)}, result, VT_BOOL);
-        EXPECT_EQ(V_VT(&c), VT_I4);
-        status = V_I4(&c);
-        ok = V_VT(&result) == VT_BOOL ? V_BOOL(&result) : VARIANT_FALSE;
-        expect_unchanged(a, root);
-        expect_unchanged(b, sub);
-        return hr;
-    }
-    HRESULT QueryRegValue(LONG root, const std::wstring& sub, const std::wstring& value,
-                          Bstr& data, VARIANT_BOOL& ok) override
-    {
-        Var a, b, c, d;
-        Var::make(a, root);
-        Var::make(b, sub);
-        Var::make(c, value);
-        Var::make(d, data);
-        testkit::Variant result;
-        HRESULT hr = call(L"QueryRegValue", {ref(a), ref(b), ref(c), ref(d)}, result, VT_BOOL);
-        take_back(d, data);
-        ok = V_VT(&result) == VT_BOOL ? V_BOOL(&result) : VARIANT_FALSE;
-        expect_unchanged(a, root);
-        expect_unchanged(b, sub);
-        expect_unchanged(c, value);
-        return hr;
-    }
-    HRESULT SetRegValue(LONG root, const std::wstring& sub, const std::wstring& value,
-                        Bstr& buffer, VARIANT_BOOL& ok) override
-    {
-        Var a, b, c, d;
-        Var::make(a, root);
-        Var::make(b, sub);
-        Var::make(c, value);
-        Var::make(d, buffer);
-        testkit::Variant result;
-        HRESULT hr = call(L"SetRegValue", {ref(a), ref(b), ref(c), ref(d)}, result, VT_BOOL);
-        take_back(d, buffer);
-        ok = V_VT(&result) == VT_BOOL ? V_BOOL(&result) : VARIANT_FALSE;
-        expect_unchanged(a, root);
-        expect_unchanged(b, sub);
-        expect_unchanged(c, value);
-        return hr;
-    }
-    HRESULT RegReadString(const std::wstring& root, Bstr& key, Bstr& value, Bstr& result) override
-    {
-        Var a, b, c;
-        Var::make(a, root);
-        Var::make(b, key);
-        Var::make(c, value);
-        testkit::Variant out;
-        HRESULT hr = call(L"RegReadString", {ref(a), ref(b), ref(c)}, out, VT_BSTR);
-        take_back(b, key);
-        take_back(c, value);
-        result = Bstr();
-        if (V_VT(&out) == VT_BSTR) {
-            *result.ref() = V_BSTR(&out);
-            V_VT(&out) = VT_EMPTY;
-        }
-        expect_unchanged(a, root);
+        Args a;
+        a.text(root), a.bstr(key.get()), a.bstr(value.get());
+        Variant result;
+        const HRESULT hr = call(testkit::method(L"RegReadString"), a, result);
+        take(a[1], key);
+        take(a[2], value);
+        text = Bstr();
+        take(result, text);
         return hr;
     }
     HRESULT RegWriteString(const std::wstring& root, const std::wstring& key,
-                           const std::wstring& value, Bstr& text, SHORT& result) override
+                           const std::wstring& value, Bstr& text, SHORT& written)
     {
-        Var a, b, c, d;
-        Var::make(a, root);
-        Var::make(b, key);
-        Var::make(c, value);
-        Var::make(d, text);
-        testkit::Variant out;
-        HRESULT hr = call(L"RegWriteString", {ref(a), ref(b), ref(c), ref(d)}, out, VT_I2);
-        take_back(d, text);
-        result = V_VT(&out) == VT_I2 ? V_I2(&out) : 0;
-        expect_unchanged(a, root);
-        expect_unchanged(b, key);
-        expect_unchanged(c, value);
+        Args a;
+        a.text(root), a.text(key), a.text(value), a.bstr(text.get());
+        Variant result;
+        const HRESULT hr = call(testkit::method(L"RegWriteString"), a, result);
+        take(a[3], text);  // the very string the method was given
+        written = V_VT(&result) == VT_I2 ? V_I2(&result) : 0;
         return hr;
     }
-    HRESULT RegCreateKey(Bstr& root, Bstr& key, SHORT& result) override
+    HRESULT RegCreateKey(Bstr& root, Bstr& key, SHORT& outcome)
     {
-        Var a, b;
-        Var::make(a, root);
-        Var::make(b, key);
-        testkit::Variant out;
-        HRESULT hr = call(L"RegCreateKey", {ref(a), ref(b)}, out, VT_I2);
-        take_back(a, root);
-        take_back(b, key);
-        result = V_VT(&out) == VT_I2 ? V_I2(&out) : 0;
+        Args a;
+        a.bstr(root.get()), a.bstr(key.get());
+        Variant result;
+        const HRESULT hr = call(testkit::method(L"RegCreateKey"), a, result);
+        take(a[0], root);
+        take(a[1], key);
+        outcome = V_VT(&result) == VT_I2 ? V_I2(&result) : 0;
         return hr;
     }
-
-    // The raw status of the last Invoke, before DISP_E_EXCEPTION was unpacked.
-    HRESULT last_invoke = S_OK;
-    std::wstring last_source, last_description;
 
 private:
-    static VARIANT ref(Var& v) { return testkit::v_ref(&v); }
-
-    HRESULT call(const wchar_t* method, std::vector<VARIANT> args, testkit::Variant& result,
-                 VARTYPE expected)
+    // QueryRegValue and SetRegValue take the same arguments.
+    HRESULT value_call(const wchar_t* method, LONG root, const std::wstring& sub,
+                       const std::wstring& value, Bstr& text, VARIANT_BOOL& ok)
     {
-        EXCEPINFO excep{};
-        last_invoke = testkit::call_by_name(d_.get(), method, std::move(args), &result, &excep);
-        last_source = excep.bstrSource ? excep.bstrSource : L"";
-        last_description = excep.bstrDescription ? excep.bstrDescription : L"";
-        SysFreeString(excep.bstrSource);
-        SysFreeString(excep.bstrDescription);
-        SysFreeString(excep.bstrHelpFile);
-        if (last_invoke == DISP_E_EXCEPTION) {
-            EXPECT_EQ(V_VT(&result), VT_EMPTY) << "a failed call hands back no result";
-            return excep.scode;
-        }
-        if (SUCCEEDED(last_invoke)) {
-            EXPECT_EQ(V_VT(&result), expected);
-        }
-        return last_invoke;
+        Args a;
+        a.number(root), a.text(sub), a.text(value), a.bstr(text.get());
+        Variant result;
+        const HRESULT hr = call(testkit::method(method), a, result);
+        take(a[3], text);
+        ok = boolean(result);
+        return hr;
     }
-    // By-reference String arguments must still be strings afterwards.
-    static void take_back(Var& v, Bstr& into)
+    static VARIANT_BOOL boolean(const Variant& v)
     {
+        return V_VT(&v) == VT_BOOL ? V_BOOL(&v) : VARIANT_FALSE;
+    }
+    // A String variable must still be one afterwards; its text goes to `into`.
+    static void take(Variant& v, Bstr& into)
+    {
+        if (V_VT(&v) == VT_EMPTY)
+            return;
         EXPECT_EQ(V_VT(&v), VT_BSTR);
         if (V_VT(&v) == VT_BSTR) {
             *into.put() = V_BSTR(&v);
             V_VT(&v) = VT_EMPTY;
         }
     }
-    // Variables passed for by-value parameters are the caller's to keep.
-    static void expect_unchanged(Var& v, LONG n)
+};
+
+class EarlyRoute final : public Route {
+public:
+    explicit EarlyRoute(Com<_Registry> r) : r_(std::move(r)) {}
+    const char* name() const override { return "early"; }
+    HRESULT call(const Method& m, Args& a, Variant& result) override
     {
-        EXPECT_EQ(V_VT(&v), VT_I4);
-        EXPECT_EQ(V_I4(&v), n);
-    }
-    static void expect_unchanged(Var& v, const std::wstring& s)
-    {
-        ASSERT_EQ(V_VT(&v), VT_BSTR);
-        EXPECT_EQ(std::wstring(V_BSTR(&v), SysStringLen(V_BSTR(&v))), s);
+        return m.call(r_.get(), a, result, -1);
     }
 
+private:
+    Com<_Registry> r_;
+};
+
+class LateRoute final : public Route {
+public:
+    explicit LateRoute(Com<IDispatch> d) : d_(std::move(d)) {}
+    const char* name() const override { return "late"; }
+    HRESULT call(const Method& m, Args& a, Variant& result) override
+    {
+        std::vector<VARIANT> args;
+        std::vector<std::wstring> before;
+        for (size_t p = 0; p < a.size(); ++p) {
+            args.push_back(testkit::v_ref(&a[p]));
+            before.push_back(testkit::text_of(a[p]));
+        }
+        testkit::Excep excep;
+        const HRESULT hr = testkit::call_by_name(d_.get(), m.name, args, &result, &excep);
+        for (size_t p = 0; p < a.size(); ++p) {
+            // The variables passed for by-value parameters are the caller's
+            // to keep; the others come back in the declared type.
+            if (m.by_ref(p)) {
+                EXPECT_EQ(V_VT(&a[p]), m.params[p].type & ~VT_BYREF) << "argument " << p;
+            } else {
+                EXPECT_EQ(testkit::text_of(a[p]), before[p]) << "argument " << p;
+            }
+        }
+        if (hr == DISP_E_EXCEPTION) {
+            EXPECT_EQ(V_VT(&result), VT_EMPTY) << "a failed call hands back no result";
+            return excep.scode;
+        }
+        if (SUCCEEDED(hr)) {
+            EXPECT_EQ(V_VT(&result), m.result);
+        }
+        return hr;
+    }
+
+private:
     Com<IDispatch> d_;
 };
 

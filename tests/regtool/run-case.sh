@@ -22,12 +22,9 @@
 #
 # Needs WINEPREFIX (a booted prefix of the tests' own) and TARNWICK_WINE_LOADER.
 set -eu
+. "$(dirname "$0")/../../tools/wine-env.sh"
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
-export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 loader=$TARNWICK_WINE_LOADER
-# Start the prefix's server and services apart from this script's output (see
-# wine-warm.sh).
-"$loader" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 exe= watcher= work= library= garbage= folder=app unquoted= args= status=
 box= calls= check_calls= real= before= after=
@@ -54,13 +51,18 @@ done
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# Windows name of a file of this machine (drive Z: is the root).
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 title="Tarnwick Register Application"
 clsid="{35040B65-A446-46DF-9D70-B8AAB430F16E}"
 
-rm -rf "$work"
+# The work folder is made afresh; one without this case's marker is not
+# removed.
+if [ -e "$work" ]; then
+    [ -f "$work/.regtool-case" ] || { echo "run-case.sh: $work is no case folder; not removing it"; exit 2; }
+    rm -rf "$work"
+fi
+mkdir -p "$work"
+: >"$work/.regtool-case"
 app="$work/$folder"
 mkdir -p "$app" "$work/cwd"
 cp "$exe" "$app/Pelmora.exe"
@@ -89,7 +91,7 @@ registration() {
         printf '%s\n' "$value" | grep -qF "$clsid" && progid=1
     path=$(query "HKCR\\CLSID\\$clsid\\InprocServer32" /ve) && server=1
     if [ $progid = 1 ] && [ $server = 1 ]; then
-        if printf '%s\n' "$path" | grep -qiF "$(winpath "$state_dll")"; then
+        if printf '%s\n' "$path" | grep -qiF "$(windows_path "$state_dll")"; then
             echo registered
         else
             echo "registered to another file: $path"
@@ -103,8 +105,8 @@ registration() {
 
 if [ -n "$before" ]; then
     case "$before" in
-    registered) "$loader" regsvr32 /s "$(winpath "$state_dll")" ;;
-    unregistered) "$loader" regsvr32 /s /u "$(winpath "$state_dll")" || true ;;
+    registered) "$loader" regsvr32 /s "$(windows_path "$state_dll")" ;;
+    unregistered) "$loader" regsvr32 /s /u "$(windows_path "$state_dll")" || true ;;
     esac
     state=$(registration)
     if [ "$state" != "$before" ]; then
@@ -117,7 +119,7 @@ fi
 # after its timeout, and from outside in case Wine itself hangs.
 rc=0
 TARNWICK_FAKE_STATUS=$status timeout 60 "$loader" "$watcher" --timeout 20000 $unquoted \
-    --cwd "$(winpath "$work/cwd")" "$(winpath "$app/Pelmora.exe")" "$args" \
+    --cwd "$(windows_path "$work/cwd")" "$(windows_path "$app/Pelmora.exe")" "$args" \
     >"$work/watcher.out" || rc=$?
 seen=$(tr -d '\r' <"$work/watcher.out")
 printf '%s\n' "$seen" | sed 's/^/watcher: /'

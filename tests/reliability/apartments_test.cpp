@@ -31,7 +31,8 @@ void run_thread(unsigned index, const std::wstring& base, ThreadReport& report)
     const Area area{base + L"\\t" + std::to_wstring(index), base + L"\\t" + std::to_wstring(index) + L"\\missing"};
     unsigned round = 0;
     while (report.calls < kCallsPerThread && !::testing::Test::HasFailure()) {
-        for (const ClassRef& cls : kClasses) {
+        for (const ClassRef* each : kClasses) {
+            const ClassRef& cls = *each;
             Com<IDispatch> object = seam().create<IDispatch>(*cls.clsid);
             if (!object) {
                 ADD_FAILURE() << "thread " << index << ": no object";
@@ -45,7 +46,7 @@ void run_thread(unsigned index, const std::wstring& base, ThreadReport& report)
             });
             // Late bound as well: one call by name per object.
             Variant result;
-            if (cls.clsid == &CLSID_Registry) {
+            if (&cls == &kRegistry) {
                 Bstr root(L"HKCU"), key(area.key), name(L"w" + std::to_wstring(round % 8));
                 Variant key_var, name_var;
                 V_VT(&key_var) = VT_BSTR, V_BSTR(&key_var) = SysAllocString(key.get());
@@ -58,11 +59,11 @@ void run_thread(unsigned index, const std::wstring& base, ThreadReport& report)
                 if (V_VT(&result) == VT_BSTR) {
                     EXPECT_EQ(std::wstring(V_BSTR(&result)), L"written " + std::to_wstring(round));
                 }
-            } else if (cls.clsid == &CLSID_WindowsInfo) {
+            } else if (&cls == &kWindowsInfo) {
                 EXPECT_EQ(call_by_name(object.get(), L"GetOSType", {}, &result), S_OK);
                 EXPECT_EQ(V_VT(&result), VT_I4);
                 EXPECT_EQ(V_I4(&result), 2);
-            } else if (cls.clsid == &CLSID_Time) {
+            } else if (&cls == &kTime) {
                 EXPECT_EQ(call_by_name(object.get(), L"CurrentLocalTime", {}, &result), S_OK);
                 EXPECT_EQ(V_VT(&result), VT_BSTR);
             } else {
@@ -81,12 +82,12 @@ void run_thread(unsigned index, const std::wstring& base, ThreadReport& report)
 TEST(Apartments, EightThreadsOfEveryClassLoseNothing)
 {
     Apartment apartment;
-    ASSERT_TRUE(seam().module);
-    StandIn restart("ExitWindowsEx", "user32", reinterpret_cast<void*>(&refuse_restart));
-    const std::wstring base = test_key(L"apartments");
-    delete_key(base);
+    ASSERT_TRUE(seam().ok());
+    Rebind restart = refuse_restarts();
+    const std::wstring base = test_key(L"reliability\\apartments");
+    delete_tree(HKEY_CURRENT_USER, base);
     for (unsigned i = 0; i < kThreads; ++i)
-        make_key(base + L"\\t" + std::to_wstring(i));
+        ASSERT_EQ(make_key(HKEY_CURRENT_USER, base + L"\\t" + std::to_wstring(i)), ERROR_SUCCESS);
     g_restart_requests = 0;
 
     ThreadReport reports[kThreads];
@@ -122,15 +123,14 @@ TEST(Apartments, EightThreadsOfEveryClassLoseNothing)
         ASSERT_GE(rounds, 8u);
         for (unsigned slot = 0; slot < 8; ++slot) {
             unsigned last = rounds - 1 - ((rounds - 1 - slot) % 8);
-            std::wstring text;
-            EXPECT_TRUE(read_value(key, (L"v" + std::to_wstring(slot)).c_str(), text));
-            EXPECT_EQ(text, L"text " + std::to_wstring(last));
-            EXPECT_TRUE(read_value(key, (L"w" + std::to_wstring(slot)).c_str(), text));
-            EXPECT_EQ(text, L"written " + std::to_wstring(last));
+            EXPECT_EQ(read_text(HKEY_CURRENT_USER, key, (L"v" + std::to_wstring(slot)).c_str()),
+                      L"text " + std::to_wstring(last));
+            EXPECT_EQ(read_text(HKEY_CURRENT_USER, key, (L"w" + std::to_wstring(slot)).c_str()),
+                      L"written " + std::to_wstring(last));
         }
         for (unsigned sub = 0; sub < 4; ++sub)
-            EXPECT_TRUE(key_exists(key + L"\\sub" + std::to_wstring(sub)));
-        EXPECT_FALSE(key_exists(key + L"\\missing"));
+            EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, key + L"\\sub" + std::to_wstring(sub)));
+        EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, key + L"\\missing"));
         Key k;
         DWORD subkeys = 0, values = 0;
         ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, k.put()), ERROR_SUCCESS);
@@ -140,7 +140,7 @@ TEST(Apartments, EightThreadsOfEveryClassLoseNothing)
         EXPECT_EQ(subkeys, 4u);
         EXPECT_EQ(values, 16u);
     }
-    delete_key(base);
+    delete_tree(HKEY_CURRENT_USER, base);
 }
 
 }  // namespace

@@ -14,7 +14,76 @@ struct Area {
     std::wstring missing;
 };
 
-constexpr LONG kCurrentUser = static_cast<LONG>(0x80000001);
+// One call of a round: the method, where its arguments point, what it gives
+// back, and what its last by-reference argument then holds (empty: not
+// looked at). In an expected text "#" stands for any digit, and a final "*"
+// for any rest.
+struct Step {
+    const wchar_t* method;
+    Place place;
+    std::wstring result;
+    std::wstring back = {};
+};
+
+inline bool matches(const std::wstring& text, const std::wstring& pattern)
+{
+    size_t i = 0;
+    for (; i < pattern.size(); ++i) {
+        if (pattern[i] == L'*' && i + 1 == pattern.size())
+            return true;
+        if (i >= text.size() || (pattern[i] == L'#' ? !iswdigit(text[i]) : pattern[i] != text[i]))
+            return false;
+    }
+    return i == text.size();
+}
+
+// The calls of round `round` on an object of `cls`: with the round in the
+// names and texts, so that what a round wrote last can be told afterwards.
+inline std::vector<Step> round_of(const ClassRef& cls, const Area& area, unsigned round)
+{
+    const std::wstring n = std::to_wstring(round);
+    Place here;
+    here.key = here.named_key = area.key;
+    here.value = L"v" + std::to_wstring(round % 8);
+    here.text = L"text " + n;
+    here.sub = L"sub" + std::to_wstring(round % 4);
+    Place missing = here;
+    missing.key = missing.named_key = area.missing;
+    auto with = [](Place p, auto change) { change(p); return p; };
+    auto untouched = [](Place& p) { p.text = L"untouched"; };
+    auto written = [&](Place& p) { p.value = L"w" + std::to_wstring(round % 8), p.text = L"written " + n; };
+
+    if (&cls == &kRegistry)
+        return {
+            {L"CreateRegKey", here, L"True", L"#"},
+            {L"SetRegValue", here, L"True", here.text},
+            {L"QueryRegValue", with(here, untouched), L"True", here.text},
+            {L"QueryRegValue", with(missing, untouched), L"False", L"untouched"},
+            {L"QueryRegValue", with(here, [&](Place& p) { untouched(p), p.value = L"no such value"; }),
+             L"False", L"untouched"},
+            {L"SetRegValue", with(missing, [](Place& p) { p.text = L"lost"; }), L"False"},
+            {L"RegWriteString", with(here, written), L"1"},
+            {L"RegWriteString", with(missing, written), L"0"},
+            {L"RegReadString", with(here, written), L"written " + n},
+            {L"RegReadString", with(missing, written), L""},
+            {L"RegCreateKey", here, L"2"},  // CreateRegKey above made it
+        };
+    if (&cls == &kWindowsInfo)
+        return {
+            {L"GetOSType", here, L"2"},
+            {L"GetOSVersionInfo", here, L"Operating System: *"},
+            {L"GetWebBrowser", here, L"*"},
+            {L"GetDefaultBrowserPath", here, L"*"},
+            {L"GetLocation",
+             with(here, [&](Place& p) { p.command = L"\"C:\\Program Files\\App\\app.exe\" --open " + n; }),
+             L"(nothing)", L"C:\\Program Files\\App\\app.exe"},
+            {L"GetLocation", with(here, [](Place& p) { p.command = L"no program here"; }),
+             L"(nothing)", L""},
+        };
+    if (&cls == &kTime)
+        return {{L"CurrentGMTTime", here, L"##:##:##"}, {L"CurrentLocalTime", here, L"##:##:##"}};
+    return {{L"Reboot", here, L"0"}};  // the restart request is refused
+}
 
 // `object` is the default interface of an object of class `cls`; it takes
 // no reference of its own, so a caller can watch the count. Calls
@@ -24,126 +93,23 @@ template <class After>
 unsigned exercise(IDispatch* object, const ClassRef& cls, const Area& area, unsigned round,
                   After&& after)
 {
+    if (&cls == &kReboot && seam().bound("ExitWindowsEx") != reinterpret_cast<void*>(&refuse_restart)) {
+        ADD_FAILURE() << "Reboot called without the refusing stand-in";
+        return 0;
+    }
     unsigned calls = 0;
-    auto done = [&](const wchar_t* name) {
+    for (const Step& step : round_of(cls, area, round)) {
+        const Method& m = method(step.method);
+        Args args;
+        m.good(step.place, args);
+        Variant result;
+        EXPECT_EQ(m.call(object, args, result, -1), S_OK) << narrow(step.method);
+        EXPECT_PRED2(matches, text_of(result), step.result) << narrow(step.method);
+        if (!step.back.empty()) {
+            EXPECT_PRED2(matches, text_of(args[args.size() - 1]), step.back) << narrow(step.method);
+        }
         ++calls;
-        after(name);
-    };
-    if (cls.clsid == &CLSID_Registry) {
-        auto* r = static_cast<_Registry*>(object);
-        const std::wstring sub = area.key + L"\\sub" + std::to_wstring(round % 4);
-        const std::wstring value_name = L"v" + std::to_wstring(round % 8);
-        const std::wstring text = L"text " + std::to_wstring(round);
-        Bstr key(area.key), missing(area.missing), sub_b(sub), name(value_name), t(text);
-        Bstr hkcu(L"HKCU");
-
-        LONG status = 0;
-        VARIANT_BOOL ok = 0;
-        EXPECT_EQ(r->CreateRegKey(kCurrentUser, sub_b.get(), &status, &ok), S_OK);
-        EXPECT_EQ(ok, VARIANT_TRUE);
-        EXPECT_TRUE(status == 1 || status == 2) << status;
-        done(L"CreateRegKey");
-
-        Bstr buffer(text);
-        EXPECT_EQ(r->SetRegValue(kCurrentUser, key.get(), name.get(), buffer.ref(), &ok), S_OK);
-        EXPECT_EQ(ok, VARIANT_TRUE);
-        EXPECT_EQ(buffer.str(), text);
-        done(L"SetRegValue");
-
-        Bstr data;
-        EXPECT_EQ(r->QueryRegValue(kCurrentUser, key.get(), name.get(), data.ref(), &ok), S_OK);
-        EXPECT_EQ(ok, VARIANT_TRUE);
-        EXPECT_EQ(data.str(), text);
-        done(L"QueryRegValue");
-
-        // Failure paths: no key, no value.
-        Bstr untouched(L"untouched");
-        EXPECT_EQ(r->QueryRegValue(kCurrentUser, missing.get(), name.get(), untouched.ref(), &ok),
-                  S_OK);
-        EXPECT_EQ(ok, VARIANT_FALSE);
-        EXPECT_EQ(untouched.str(), L"untouched");
-        done(L"QueryRegValue");
-        Bstr no_value(L"no such value");
-        EXPECT_EQ(r->QueryRegValue(kCurrentUser, key.get(), no_value.get(), untouched.ref(), &ok),
-                  S_OK);
-        EXPECT_EQ(ok, VARIANT_FALSE);
-        done(L"QueryRegValue");
-        Bstr lost(L"lost");
-        EXPECT_EQ(r->SetRegValue(kCurrentUser, missing.get(), name.get(), lost.ref(), &ok), S_OK);
-        EXPECT_EQ(ok, VARIANT_FALSE);
-        done(L"SetRegValue");
-
-        SHORT written = 0;
-        const std::wstring wtext = L"written " + std::to_wstring(round);
-        Bstr wname(L"w" + std::to_wstring(round % 8)), wvalue(wtext);
-        EXPECT_EQ(r->RegWriteString(hkcu.get(), key.get(), wname.get(), wvalue.get(), &written),
-                  S_OK);
-        EXPECT_EQ(written, 1);
-        done(L"RegWriteString");
-        EXPECT_EQ(r->RegWriteString(hkcu.get(), missing.get(), wname.get(), wvalue.get(), &written),
-                  S_OK);
-        EXPECT_EQ(written, 0);
-        done(L"RegWriteString");
-
-        Bstr read, key_name(area.key), read_name(wname);
-        EXPECT_EQ(r->RegReadString(hkcu.get(), key_name.ref(), read_name.ref(), read.put()), S_OK);
-        EXPECT_EQ(read.str(), wtext);
-        done(L"RegReadString");
-        Bstr missing_name(area.missing);
-        EXPECT_EQ(r->RegReadString(hkcu.get(), missing_name.ref(), read_name.ref(), read.put()),
-                  S_OK);
-        EXPECT_EQ(read.str(), L"");
-        done(L"RegReadString");
-
-        SHORT created = 0;
-        Bstr root(L"HKCU"), create_name(sub);
-        EXPECT_EQ(r->RegCreateKey(root.ref(), create_name.ref(), &created), S_OK);
-        EXPECT_EQ(created, 2);  // CreateRegKey above made it
-        done(L"RegCreateKey");
-    } else if (cls.clsid == &CLSID_WindowsInfo) {
-        auto* w = static_cast<_WindowsInfo*>(object);
-        LONG platform = 0;
-        EXPECT_EQ(w->GetOSType(&platform), S_OK);
-        EXPECT_EQ(platform, 2);
-        done(L"GetOSType");
-        Bstr version;
-        EXPECT_EQ(w->GetOSVersionInfo(version.put()), S_OK);
-        EXPECT_EQ(version.str().rfind(L"Operating System: ", 0), 0u) << version.str();
-        done(L"GetOSVersionInfo");
-        Bstr browser, browser_path;
-        EXPECT_EQ(w->GetWebBrowser(browser.put()), S_OK);
-        done(L"GetWebBrowser");
-        EXPECT_EQ(w->GetDefaultBrowserPath(browser_path.put()), S_OK);
-        EXPECT_EQ(browser_path.str(), browser.str());
-        done(L"GetDefaultBrowserPath");
-        Bstr path(L"\"C:\\Program Files\\App\\app.exe\" --open " + std::to_wstring(round));
-        EXPECT_EQ(w->GetLocation(path.ref()), S_OK);
-        EXPECT_EQ(path.str(), L"C:\\Program Files\\App\\app.exe");
-        done(L"GetLocation");
-        Bstr none(L"no program here");
-        EXPECT_EQ(w->GetLocation(none.ref()), S_OK);
-        EXPECT_EQ(none.str(), L"");
-        done(L"GetLocation");
-    } else if (cls.clsid == &CLSID_Time) {
-        auto* t = static_cast<_Time*>(object);
-        for (bool local : {false, true}) {
-            Bstr now;
-            EXPECT_EQ(local ? t->CurrentLocalTime(now.put()) : t->CurrentGMTTime(now.put()), S_OK);
-            const std::wstring s = now.str();
-            EXPECT_TRUE(s.size() == 8 && s[2] == L':' && s[5] == L':') << s;
-            done(local ? L"CurrentLocalTime" : L"CurrentGMTTime");
-        }
-    } else if (cls.clsid == &CLSID_Reboot) {
-        // Never a real restart: the request must go to the stand-in.
-        if (bound("ExitWindowsEx") != reinterpret_cast<void*>(&refuse_restart)) {
-            ADD_FAILURE() << "Reboot called without the refusing stand-in";
-            return calls;
-        }
-        auto* b = static_cast<_Reboot*>(object);
-        SHORT accepted = -5;
-        EXPECT_EQ(b->Reboot(&accepted), S_OK);
-        EXPECT_EQ(accepted, 0);
-        done(L"Reboot");
+        after(step.method);
     }
     return calls;
 }

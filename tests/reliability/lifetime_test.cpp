@@ -1,81 +1,28 @@
 // Reference counts and lifetime: every interface of every class, objects
 // released by their caller while one of their methods runs, and the count
 // behind DllCanUnloadNow with factories and server locks.
+#include <ocidl.h>
+
 #include "exercise.h"
 
 namespace reliability {
 namespace {
 
-// The caller's arguments for a late-bound call of every method with
-// parameters; the variables live as long as the object.
-struct InvokeArgs {
-    std::vector<Variant*> owned;
-    std::vector<VARIANT> rgvarg;  // last argument first
-    ~InvokeArgs()
-    {
-        for (Variant* v : owned)
-            delete v;
-    }
-    Variant& own()
-    {
-        owned.push_back(new Variant);
-        return *owned.back();
-    }
-    void add_i4(LONG value) { rgvarg.insert(rgvarg.begin(), v_i4(value)); }
-    void add_str(const std::wstring& text)
-    {
-        Variant& v = own();
-        V_VT(&v) = VT_BSTR;
-        V_BSTR(&v) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        rgvarg.insert(rgvarg.begin(), v_str(V_BSTR(&v)));
-    }
-    void add_ref_i4(LONG value)
-    {
-        Variant& v = own();
-        V_VT(&v) = VT_I4;
-        V_I4(&v) = value;
-        rgvarg.insert(rgvarg.begin(), v_ref(&v));
-    }
-    void add_ref_str(const std::wstring& text)
-    {
-        Variant& v = own();
-        V_VT(&v) = VT_BSTR;
-        V_BSTR(&v) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        rgvarg.insert(rgvarg.begin(), v_ref(&v));
-    }
-};
-
-void good_args(const MethodRef& m, const Area& area, InvokeArgs& a)
-{
-    const std::wstring name = m.name;
-    if (name == L"CreateRegKey") {
-        a.add_i4(kCurrentUser), a.add_str(area.key + L"\\invoked"), a.add_ref_i4(0);
-    } else if (name == L"QueryRegValue") {
-        a.add_i4(kCurrentUser), a.add_str(area.key), a.add_str(L"invoked"), a.add_ref_str(L"");
-    } else if (name == L"SetRegValue") {
-        a.add_i4(kCurrentUser), a.add_str(area.key), a.add_str(L"invoked"), a.add_ref_str(L"x");
-    } else if (name == L"RegReadString") {
-        a.add_str(L"HKCU"), a.add_ref_str(area.key), a.add_ref_str(L"invoked");
-    } else if (name == L"RegWriteString") {
-        a.add_str(L"HKCU"), a.add_str(area.key), a.add_str(L"invoked"), a.add_str(L"y");
-    } else if (name == L"RegCreateKey") {
-        a.add_ref_str(L"HKCU"), a.add_ref_str(area.key + L"\\invoked");
-    } else if (name == L"GetLocation") {
-        a.add_ref_str(L"\"C:\\a.exe\" /x");
-    }
-}
-
 TEST(Lifetime, CountsFollowEveryOperationOnEveryInterface)
 {
     Apartment apartment;
-    ASSERT_TRUE(seam().module);
-    StandIn restart("ExitWindowsEx", "user32", reinterpret_cast<void*>(&refuse_restart));
-    const Area area{test_key(L"lifetime"), test_key(L"lifetime") + L"\\missing"};
-    delete_key(area.key);
-    make_key(area.key);
+    ASSERT_TRUE(seam().ok());
+    Rebind restart = refuse_restarts();
+    const Area area{test_key(L"reliability\\lifetime"), test_key(L"reliability\\lifetime") + L"\\missing"};
+    delete_tree(HKEY_CURRENT_USER, area.key);
+    ASSERT_EQ(make_key(HKEY_CURRENT_USER, area.key), ERROR_SUCCESS);
+    Place invoked;
+    invoked.key = invoked.named_key = area.key;
+    invoked.value = invoked.sub = L"invoked";
 
-    for (const ClassRef& cls : kClasses) {
-        SCOPED_TRACE(cls.name);
+    for (const ClassRef* each : kClasses) {
+        const ClassRef& cls = *each;
+        SCOPED_TRACE(narrow(cls.name));
         IUnknown* unknown = nullptr;
         {
             Com<IUnknown> created = seam().create<IUnknown>(*cls.clsid);
@@ -104,10 +51,14 @@ TEST(Lifetime, CountsFollowEveryOperationOnEveryInterface)
             held.push_back(p);
         }
 
-        // Refused interfaces and a null out pointer take no reference.
-        const IID* refused[] = {&IID_IClassFactory, &IID_IPersist, &IID_IEnumVARIANT,
-                                &IID_IStream, &IID_IMarshal,
-                                cls.iid == &IID__Time ? &IID__Reboot : &IID__Time};
+        // Refused interfaces (among them every other class's) and a null out
+        // pointer take no reference.
+        std::vector<const IID*> refused = {&IID_IClassFactory, &IID_IPersist, &IID_IEnumVARIANT,
+                                           &IID_IStream, &IID_IMarshal, &IID_ITypeInfo,
+                                           &IID_IProvideClassInfo, &IID_IConnectionPointContainer};
+        for (const ClassRef* other : kClasses)
+            if (other != &cls)
+                refused.push_back(other->iid);
         for (const IID* iid : refused) {
             void* p = reinterpret_cast<void*>(1);
             EXPECT_EQ(unknown->QueryInterface(*iid, &p), E_NOINTERFACE);
@@ -134,16 +85,14 @@ TEST(Lifetime, CountsFollowEveryOperationOnEveryInterface)
         EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
         EXPECT_EQ(refs(unknown), n);
 
-        for (const MethodRef& m : methods()) {
-            if (m.owner != &cls)
-                continue;
-            SCOPED_TRACE(m.name);
-            EXPECT_EQ(id_of(dispatch, m.name), m.id);
+        for (const Method* m : methods_of(cls)) {
+            SCOPED_TRACE(narrow(m->name));
+            EXPECT_EQ(id_of(dispatch, m->name), m->id);
             EXPECT_EQ(refs(unknown), n);
-            InvokeArgs args;
-            good_args(m, area, args);
+            Args args;
+            m->good(invoked, args);
             Invoked call;
-            invoke(call, dispatch, m.id, args.rgvarg);
+            invoke(call, dispatch, m->id, m->rgvarg(args));
             EXPECT_EQ(call.hr, S_OK);
             EXPECT_EQ(refs(unknown), n);
         }
@@ -151,7 +100,7 @@ TEST(Lifetime, CountsFollowEveryOperationOnEveryInterface)
         // Method-table calls, success and failure paths.
         auto* own = static_cast<IDispatch*>(held[2]);
         unsigned calls = exercise(own, cls, area, 0, [&](const wchar_t* method) {
-            EXPECT_EQ(refs(unknown), n) << "after " << std::string(method, method + wcslen(method));
+            EXPECT_EQ(refs(unknown), n) << "after " << narrow(method);
         });
         EXPECT_GT(calls, 0u);
 
@@ -164,27 +113,30 @@ TEST(Lifetime, CountsFollowEveryOperationOnEveryInterface)
         EXPECT_EQ(unknown->Release(), 0u);
         EXPECT_EQ(seam().can_unload_now(), S_OK);
     }
-    delete_key(area.key);
+    delete_tree(HKEY_CURRENT_USER, area.key);
 }
 
 // The object whose caller drops its last reference from inside a platform
-// call, and what that Release returned.
+// call, and what the library said about it right then.
 IUnknown* g_victim = nullptr;
-ULONG g_left = 0xFFFFFFFFu;
+ULONG g_left = 0;
+HRESULT g_unload_during_call = E_FAIL;
 int g_dropped = 0;
 
 void drop_victim()
 {
     if (IUnknown* victim = std::exchange(g_victim, nullptr)) {
         g_left = victim->Release();
+        g_unload_during_call = seam().can_unload_now();
         ++g_dropped;
     }
 }
 
-LONG WINAPI open_dropping(HKEY, LPCSTR, DWORD, REGSAM, PHKEY)
+// Stand-ins that drop the victim; the registry ones then do the real work.
+LONG WINAPI open_dropping(HKEY root, LPCSTR sub, DWORD options, REGSAM access, PHKEY out)
 {
     drop_victim();
-    return ERROR_FILE_NOT_FOUND;
+    return RegOpenKeyExA(root, sub, options, access, out);
 }
 LONG WINAPI create_dropping(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
                             PHKEY, LPDWORD)
@@ -207,162 +159,87 @@ BOOL WINAPI restart_dropping(UINT, DWORD)
     drop_victim();
     return FALSE;
 }
-static_assert(std::is_same_v<decltype(&open_dropping), decltype(&::RegOpenKeyExA)>);
-static_assert(std::is_same_v<decltype(&create_dropping), decltype(&::RegCreateKeyExA)>);
-static_assert(std::is_same_v<decltype(&version_dropping), decltype(&::GetVersionExA)>);
-static_assert(std::is_same_v<decltype(&time_dropping), decltype(&::GetSystemTime)>);
-static_assert(std::is_same_v<decltype(&restart_dropping), decltype(&::ExitWindowsEx)>);
 
+// The caller drops its only reference while the method runs (inside the
+// platform call the stand-in replaces). The call still completes as it
+// would have without the drop, the object stays alive until it returns,
+// and is gone right after.
 TEST(Lifetime, ObjectOutlivesItsLastReleaseDuringACall)
 {
     Apartment apartment;
-    ASSERT_TRUE(seam().module);
-    const std::wstring key = test_key(L"lifetime-drop");
-    Bstr sub(key), name(L"v"), root(L"HKCU");
+    ASSERT_TRUE(seam().ok());
+    Place place;
+    place.key = place.named_key = test_key(L"reliability\\lifetime-drop");
+    ASSERT_EQ(make_key(HKEY_CURRENT_USER, place.key), ERROR_SUCCESS);
+    ASSERT_EQ(set_text(HKEY_CURRENT_USER, place.key, L"v", L"held"), ERROR_SUCCESS);
 
     struct Case {
-        const char* label;
-        const ClassRef* cls;
-        const char* function;
-        const char* library;
-        void* stand_in;
-        // Calls the method on the object; returns its status and checks its result.
-        HRESULT (*call)(IDispatch*, const Bstr&, const Bstr&, const Bstr&);
-        ULONG holds;  // references the running call holds when the caller's goes
+        const wchar_t* method;  // inner calls go through the object's own interface
+        Rebind (*stand_in)();
     };
     const Case cases[] = {
-        {"CreateRegKey", &kClasses[0], "RegCreateKeyExA", "advapi32.dll",
-         reinterpret_cast<void*>(&create_dropping),
-         [](IDispatch* o, const Bstr& sub, const Bstr&, const Bstr&) {
-             LONG status = 7;
-             VARIANT_BOOL ok = -1;
-             HRESULT hr = static_cast<_Registry*>(o)->CreateRegKey(kCurrentUser, sub.get(), &status, &ok);
-             EXPECT_EQ(ok, VARIANT_FALSE);
-             EXPECT_EQ(status, 7);
-             return hr;
-         }, 1},
-        {"QueryRegValue", &kClasses[0], "RegOpenKeyExA", "advapi32.dll",
-         reinterpret_cast<void*>(&open_dropping),
-         [](IDispatch* o, const Bstr& sub, const Bstr& name, const Bstr&) {
-             Bstr data(L"kept");
-             VARIANT_BOOL ok = -1;
-             HRESULT hr = static_cast<_Registry*>(o)->QueryRegValue(kCurrentUser, sub.get(), name.get(), data.ref(), &ok);
-             EXPECT_EQ(ok, VARIANT_FALSE);
-             EXPECT_EQ(data.str(), L"kept");
-             return hr;
-         }, 1},
-        {"SetRegValue", &kClasses[0], "RegOpenKeyExA", "advapi32.dll",
-         reinterpret_cast<void*>(&open_dropping),
-         [](IDispatch* o, const Bstr& sub, const Bstr& name, const Bstr&) {
-             Bstr data(L"kept");
-             VARIANT_BOOL ok = -1;
-             HRESULT hr = static_cast<_Registry*>(o)->SetRegValue(kCurrentUser, sub.get(), name.get(), data.ref(), &ok);
-             EXPECT_EQ(ok, VARIANT_FALSE);
-             return hr;
-         }, 1},
-        {"RegReadString (inner QueryRegValue)", &kClasses[0], "RegOpenKeyExA", "advapi32.dll",
-         reinterpret_cast<void*>(&open_dropping),
-         [](IDispatch* o, const Bstr& sub, const Bstr& name, const Bstr& root) {
-             Bstr r(root), k(sub), n(name), out(L"x");
-             HRESULT hr = static_cast<_Registry*>(o)->RegReadString(r.get(), k.ref(), n.ref(), out.put());
-             EXPECT_EQ(out.str(), L"");
-             return hr;
-         }, 2},
-        {"RegWriteString (inner SetRegValue)", &kClasses[0], "RegOpenKeyExA", "advapi32.dll",
-         reinterpret_cast<void*>(&open_dropping),
-         [](IDispatch* o, const Bstr& sub, const Bstr& name, const Bstr& root) {
-             Bstr value(L"v");
-             SHORT written = 9;
-             HRESULT hr = static_cast<_Registry*>(o)->RegWriteString(root.get(), sub.get(), name.get(), value.get(), &written);
-             EXPECT_EQ(written, 0);
-             return hr;
-         }, 2},
-        {"RegCreateKey (inner CreateRegKey)", &kClasses[0], "RegCreateKeyExA", "advapi32.dll",
-         reinterpret_cast<void*>(&create_dropping),
-         [](IDispatch* o, const Bstr& sub, const Bstr&, const Bstr& root) {
-             Bstr r(root), k(sub);
-             SHORT created = 9;
-             HRESULT hr = static_cast<_Registry*>(o)->RegCreateKey(r.ref(), k.ref(), &created);
-             EXPECT_EQ(created, 0);
-             return hr;
-         }, 2},
-        {"GetOSType", &kClasses[1], "GetVersionExA", "kernel32",
-         reinterpret_cast<void*>(&version_dropping),
-         [](IDispatch* o, const Bstr&, const Bstr&, const Bstr&) {
-             LONG platform = 5;
-             HRESULT hr = static_cast<_WindowsInfo*>(o)->GetOSType(&platform);
-             EXPECT_EQ(platform, 0);
-             return hr;
-         }, 1},
-        {"GetOSVersionInfo (inner GetOSType)", &kClasses[1], "GetVersionExA", "kernel32",
-         reinterpret_cast<void*>(&version_dropping),
-         [](IDispatch* o, const Bstr&, const Bstr&, const Bstr&) {
-             Bstr text(L"x");
-             HRESULT hr = static_cast<_WindowsInfo*>(o)->GetOSVersionInfo(text.put());
-             EXPECT_EQ(text.str(), L"");
-             return hr;
-         }, 2},
-        {"GetDefaultBrowserPath (own Registry object)", &kClasses[1], "RegOpenKeyExA",
-         "advapi32.dll", reinterpret_cast<void*>(&open_dropping),
-         [](IDispatch* o, const Bstr&, const Bstr&, const Bstr&) {
-             Bstr text(L"x");
-             HRESULT hr = static_cast<_WindowsInfo*>(o)->GetDefaultBrowserPath(text.put());
-             EXPECT_EQ(text.str(), L"");
-             return hr;
-         }, 2},
-        {"CurrentGMTTime", &kClasses[2], "GetSystemTime", "kernel32",
-         reinterpret_cast<void*>(&time_dropping),
-         [](IDispatch* o, const Bstr&, const Bstr&, const Bstr&) {
-             Bstr text;
-             HRESULT hr = static_cast<_Time*>(o)->CurrentGMTTime(text.put());
-             EXPECT_EQ(text.str(), L"01:02:03");
-             return hr;
-         }, 1},
-        {"Reboot", &kClasses[3], "ExitWindowsEx", "user32",
-         reinterpret_cast<void*>(&restart_dropping),
-         [](IDispatch* o, const Bstr&, const Bstr&, const Bstr&) {
-             SHORT accepted = 9;
-             HRESULT hr = static_cast<_Reboot*>(o)->Reboot(&accepted);
-             EXPECT_EQ(accepted, 0);
-             return hr;
-         }, 1},
+        {L"CreateRegKey", [] { return TESTKIT_STAND_IN(RegCreateKeyExA, &create_dropping); }},
+        {L"QueryRegValue", [] { return TESTKIT_STAND_IN(RegOpenKeyExA, &open_dropping); }},
+        {L"SetRegValue", [] { return TESTKIT_STAND_IN(RegOpenKeyExA, &open_dropping); }},
+        {L"RegReadString", [] { return TESTKIT_STAND_IN(RegOpenKeyExA, &open_dropping); }},
+        {L"RegWriteString", [] { return TESTKIT_STAND_IN(RegOpenKeyExA, &open_dropping); }},
+        {L"RegCreateKey", [] { return TESTKIT_STAND_IN(RegCreateKeyExA, &create_dropping); }},
+        {L"GetOSType", [] { return TESTKIT_STAND_IN(GetVersionExA, &version_dropping); }},
+        {L"GetOSVersionInfo", [] { return TESTKIT_STAND_IN(GetVersionExA, &version_dropping); }},
+        {L"GetDefaultBrowserPath", [] { return TESTKIT_STAND_IN(RegOpenKeyExA, &open_dropping); }},
+        {L"CurrentGMTTime", [] { return TESTKIT_STAND_IN(GetSystemTime, &time_dropping); }},
+        {L"Reboot", [] { return TESTKIT_STAND_IN(ExitWindowsEx, &restart_dropping); }},
     };
-
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
+        const Method& m = method(c.method);
+        SCOPED_TRACE(narrow(m.name));
+        Rebind stand_in = c.stand_in();
+        ASSERT_EQ(stand_in.status(), S_OK);
         ASSERT_EQ(seam().can_unload_now(), S_OK);
-        Com<IDispatch> created = seam().create<IDispatch>(*c.cls->clsid);
+        Com<IDispatch> created = seam().create<IDispatch>(*m.owner->clsid);
         ASSERT_TRUE(created);
         IDispatch* object = nullptr;
-        ASSERT_EQ(created->QueryInterface(*c.cls->iid, reinterpret_cast<void**>(&object)), S_OK);
+        ASSERT_EQ(created->QueryInterface(*m.owner->iid, reinterpret_cast<void**>(&object)), S_OK);
         created.reset();
         ASSERT_EQ(refs(object), 1u);
-        g_left = 0xFFFFFFFFu;
+
+        // Once without the drop, for what the call gives.
+        Args expected_args;
+        m.good(place, expected_args);
+        Variant expected;
+        const HRESULT expected_hr = m.call(object, expected_args, expected, -1);
+
+        g_victim = object;  // the stand-in drops the only outside reference
+        g_left = 0;
+        g_unload_during_call = E_FAIL;
         g_dropped = 0;
-        {
-            StandIn stand_in(c.function, c.library, c.stand_in);
-            g_victim = object;  // the stand-in drops the only outside reference
-            EXPECT_EQ(c.call(object, sub, name, root), S_OK);
-        }
-        EXPECT_EQ(g_dropped, 1);
-        if (g_victim)  // the stand-in was never reached
+        Args args;
+        m.good(place, args);
+        Variant result;
+        EXPECT_EQ(m.call(object, args, result, -1), expected_hr);
+        EXPECT_EQ(text_of(result), text_of(expected));
+        for (size_t p = 0; p < args.size(); ++p)
+            EXPECT_EQ(text_of(args[p]), text_of(expected_args[p])) << "argument " << p;
+        EXPECT_EQ(g_dropped, 1) << "the stand-in was not reached";
+        if (g_victim)
             std::exchange(g_victim, nullptr)->Release();
-        // The running call still held its own references when the caller's went.
-        EXPECT_EQ(g_left, c.holds);
-        // ... and the object is gone once the call has returned.
-        EXPECT_EQ(seam().can_unload_now(), S_OK);
+        EXPECT_GT(g_left, 0u) << "destroyed while its method ran";
+        EXPECT_EQ(g_unload_during_call, S_FALSE) << "the library could unload during the call";
+        EXPECT_EQ(seam().can_unload_now(), S_OK) << "not destroyed when the method returned";
     }
+    delete_tree(HKEY_CURRENT_USER, place.key);
 }
 
 TEST(Lifetime, FactoriesLocksAndObjectsKeepTheLibrary)
 {
     Apartment apartment;
-    ASSERT_TRUE(seam().module);
+    ASSERT_TRUE(seam().ok());
     auto can_unload = [] { return seam().can_unload_now(); };
     ASSERT_EQ(can_unload(), S_OK);
 
-    for (const ClassRef& cls : kClasses) {
-        SCOPED_TRACE(cls.name);
+    for (const ClassRef* each : kClasses) {
+        const ClassRef& cls = *each;
+        SCOPED_TRACE(narrow(cls.name));
         IClassFactory* factory = nullptr;
         ASSERT_EQ(seam().get_class_object(*cls.clsid, IID_IClassFactory,
                                           reinterpret_cast<void**>(&factory)),
@@ -419,10 +296,11 @@ TEST(Lifetime, FactoriesLocksAndObjectsKeepTheLibrary)
         EXPECT_EQ(can_unload(), S_OK);
     }
 
-    void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(seam().get_class_object(IID__Registry, IID_IClassFactory, &p),
-              CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(p, nullptr);
+    for (const GUID* id : {&IID__Registry, &IID_IUnknown, &LIBID_TarnwickDLL}) {
+        void* p = reinterpret_cast<void*>(1);
+        EXPECT_EQ(seam().get_class_object(*id, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE);
+        EXPECT_EQ(p, nullptr);
+    }
     EXPECT_EQ(seam().get_class_object(CLSID_Time, IID_IClassFactory, nullptr), E_POINTER);
     EXPECT_EQ(can_unload(), S_OK);
 }
@@ -430,7 +308,7 @@ TEST(Lifetime, FactoriesLocksAndObjectsKeepTheLibrary)
 TEST(Lifetime, UnmatchedUnlockKeepsALiveObject)
 {
     Apartment apartment;
-    ASSERT_TRUE(seam().module);
+    ASSERT_TRUE(seam().ok());
     Com<IClassFactory> factory;
     ASSERT_EQ(seam().get_class_object(CLSID_Time, IID_IClassFactory,
                                       reinterpret_cast<void**>(factory.put())),

@@ -6,14 +6,10 @@
 // functions must come from the system folder only.
 #include <map>
 
-#include "plant/declared_functions.h"
 #include "reliability.h"
 
 namespace reliability {
 namespace {
-
-std::wstring widen(const char* s) { return std::wstring(s, s + strlen(s)); }
-std::string narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 
 std::wstring folder_of(const std::wstring& path)
 {

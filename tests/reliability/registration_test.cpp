@@ -16,52 +16,12 @@ Export exported(HMODULE module, const char* name)
     return reinterpret_cast<Export>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-std::wstring text_of(const GUID& id)
-{
-    wchar_t text[39];
-    StringFromGUID2(id, text, 39);
-    return text;
-}
-
-const GUID& library_id()
-{
-    static GUID id = [] {
-        GUID out{};
-        Com<ITypeLib> library;
-        if (SUCCEEDED(LoadTypeLibEx(env_path("TARNWICK_SEAM_DLL").c_str(), REGKIND_NONE,
-                                    library.put()))) {
-            TLIBATTR* attributes;
-            library->GetLibAttr(&attributes);
-            out = attributes->guid;
-            library->ReleaseTLibAttr(attributes);
-        }
-        return out;
-    }();
-    return id;
-}
-
-// Every key of HKEY_CLASSES_ROOT that registration writes, in both
-// registry views.
-std::vector<std::wstring> our_keys()
-{
-    std::vector<std::wstring> keys;
-    for (const ClassRef& cls : kClasses) {
-        keys.push_back(L"CLSID\\" + text_of(*cls.clsid));
-        keys.push_back(std::wstring(L"TarnwickDLL.") + cls.name);
-        keys.push_back(L"Interface\\" + text_of(*cls.iid));
-    }
-    keys.push_back(L"TypeLib\\" + text_of(library_id()));
-    return keys;
-}
-
 std::vector<std::wstring> left_behind()
 {
     std::vector<std::wstring> found;
-    for (const std::wstring& key : our_keys()) {
+    for (const std::wstring& key : registration_keys()) {
         for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-            Key k;
-            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, k.put()) ==
-                ERROR_SUCCESS) {
+            if (key_exists(HKEY_CLASSES_ROOT, key, view)) {
                 found.push_back(key + (view == KEY_WOW64_32KEY ? L" (32-bit view)" : L" (64-bit view)"));
                 break;
             }
@@ -80,11 +40,7 @@ std::string joined(const std::vector<std::wstring>& keys)
 
 std::wstring default_value(HKEY root, const std::wstring& key, const wchar_t* name = nullptr)
 {
-    wchar_t data[1024];
-    DWORD size = sizeof data;
-    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
-        return L"(missing)";
-    return data;
+    return read_text(root, key, name).value_or(L"(missing)");
 }
 
 // Write stand-ins that pass on to Windows until `g_allowed` writes have
@@ -113,21 +69,16 @@ HRESULT WINAPI refuse_type_library_removal(REFGUID, WORD, WORD, LCID, SYSKIND)
 {
     return TYPE_E_REGISTRYACCESS;
 }
-static_assert(std::is_same_v<decltype(&set_value), decltype(&::RegSetValueExW)>);
-static_assert(std::is_same_v<decltype(&create_key), decltype(&::RegCreateKeyExW)>);
-static_assert(std::is_same_v<decltype(&refuse_type_library), decltype(&::RegisterTypeLib)>);
-static_assert(std::is_same_v<decltype(&refuse_type_library_removal), decltype(&::UnRegisterTypeLib)>);
 
 class RegistrationUnderFault : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(apartment_.hr, S_OK);
-        ASSERT_TRUE(seam().module);
+        ASSERT_TRUE(seam().ok());
         register_ = exported(seam().module, "DllRegisterServer");
         unregister_ = exported(seam().module, "DllUnregisterServer");
         ASSERT_TRUE(register_ && unregister_);
-        ASSERT_NE(library_id(), GUID{});
         // A clean start; nothing else uses this prefix.
         ASSERT_EQ(unregister_(), S_OK);
         ASSERT_EQ(joined(left_behind()), "");
@@ -135,21 +86,17 @@ protected:
 
     void expect_registered(const std::wstring& path)
     {
-        for (const ClassRef& cls : kClasses) {
-            const std::wstring clsid = L"CLSID\\" + text_of(*cls.clsid);
+        for (const ClassRef* cls : kClasses) {
+            const std::wstring clsid = L"CLSID\\" + guid_text(*cls->clsid);
             EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32"), path);
             EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", L"ThreadingModel"),
                       L"Apartment");
-            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, std::wstring(L"TarnwickDLL.") + cls.name + L"\\CLSID"),
-                      text_of(*cls.clsid));
-            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\TypeLib"), text_of(library_id()));
-            Key k;
-            EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"Interface\\" + text_of(*cls.iid)).c_str(), 0,
-                                    KEY_READ, k.put()),
-                      ERROR_SUCCESS);
+            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, cls->progid() + L"\\CLSID"), guid_text(*cls->clsid));
+            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\TypeLib"), guid_text(LIBID_TarnwickDLL));
+            EXPECT_TRUE(key_exists(HKEY_CLASSES_ROOT, L"Interface\\" + guid_text(*cls->iid)));
         }
         const std::wstring win = sizeof(void*) == 8 ? L"win64" : L"win32";
-        EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, L"TypeLib\\" + text_of(library_id()) + L"\\1.0\\0\\" + win),
+        EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, L"TypeLib\\" + guid_text(LIBID_TarnwickDLL) + L"\\1.0\\0\\" + win),
                   path);
     }
 
@@ -165,12 +112,15 @@ TEST_F(RegistrationUnderFault, RefusedWritesLeaveNothingBehind)
         const char* function;
         void* stand_in;
     };
-    const Fault faults[] = {{"RegSetValueExW", reinterpret_cast<void*>(&set_value)},
-                            {"RegCreateKeyExW", reinterpret_cast<void*>(&create_key)}};
+    const struct {
+        const char* function;
+        Rebind (*stand_in)();
+    } faults[] = {{"RegSetValueExW", [] { return TESTKIT_STAND_IN(RegSetValueExW, &set_value); }},
+                  {"RegCreateKeyExW", [] { return TESTKIT_STAND_IN(RegCreateKeyExW, &create_key); }}};
     unsigned attempts = 0;
-    for (const Fault& fault : faults) {
+    for (const auto& fault : faults) {
         SCOPED_TRACE(fault.function);
-        StandIn stand_in(fault.function, "advapi32.dll", fault.stand_in);
+        Rebind stand_in = fault.stand_in();
         // How many writes a whole registration makes.
         g_allowed = -1, g_calls = 0;
         ASSERT_EQ(register_(), S_OK);
@@ -203,14 +153,15 @@ TEST_F(RegistrationUnderFault, RefusedWritesLeaveNothingBehind)
 
     // The type library refused, or its function not bound at all.
     {
-        StandIn refuse("RegisterTypeLib", "oleaut32", reinterpret_cast<void*>(&refuse_type_library));
+        Rebind refuse = TESTKIT_STAND_IN(RegisterTypeLib, &refuse_type_library);
         EXPECT_EQ(register_(), TYPE_E_REGISTRYACCESS);
         EXPECT_EQ(joined(left_behind()), "");
     }
-    seam().bind("RegisterTypeLib", "tarnwick-no-such-library.dll", nullptr, nullptr);
-    EXPECT_EQ(register_(), static_cast<HRESULT>(0x800A0035));
-    EXPECT_EQ(joined(left_behind()), "");
-    seam().restore("RegisterTypeLib", "oleaut32");
+    {
+        Rebind unbound("RegisterTypeLib", "tarnwick-no-such-library.dll", nullptr);
+        EXPECT_EQ(register_(), kFileNotFound);
+        EXPECT_EQ(joined(left_behind()), "");
+    }
     std::printf("%u registrations under fault\n", attempts + 2);
 }
 
@@ -219,7 +170,7 @@ TEST_F(RegistrationUnderFault, UnregisteringTwiceSucceedsTwice)
     EXPECT_EQ(register_(), S_OK);
     EXPECT_EQ(register_(), S_OK);  // twice is the same as once
     expect_registered(env_path("TARNWICK_SEAM_DLL"));
-    EXPECT_EQ(left_behind().size(), our_keys().size());  // each key is seen when it is there
+    EXPECT_EQ(left_behind().size(), registration_keys().size());  // each key is seen when it is there
     EXPECT_EQ(unregister_(), S_OK);
     EXPECT_EQ(joined(left_behind()), "");
     EXPECT_EQ(unregister_(), S_OK);
@@ -227,17 +178,17 @@ TEST_F(RegistrationUnderFault, UnregisteringTwiceSucceedsTwice)
 
     // A refused removal is reported.
     EXPECT_EQ(register_(), S_OK);
-    seam().bind("RegDeleteTreeW", "tarnwick-no-such-library.dll", nullptr, nullptr);
-    EXPECT_EQ(unregister_(), static_cast<HRESULT>(0x800A0035));
-    seam().restore("RegDeleteTreeW", "advapi32.dll");
+    {
+        Rebind unbound("RegDeleteTreeW", "tarnwick-no-such-library.dll", nullptr);
+        EXPECT_EQ(unregister_(), kFileNotFound);
+    }
     EXPECT_EQ(unregister_(), S_OK);
     EXPECT_EQ(joined(left_behind()), "");
 
     // So is a refused removal of a registered type library.
     EXPECT_EQ(register_(), S_OK);
     {
-        StandIn refuse("UnRegisterTypeLib", "oleaut32",
-                       reinterpret_cast<void*>(&refuse_type_library_removal));
+        Rebind refuse = TESTKIT_STAND_IN(UnRegisterTypeLib, &refuse_type_library_removal);
         EXPECT_EQ(unregister_(), TYPE_E_REGISTRYACCESS);
     }
     EXPECT_EQ(unregister_(), S_OK);
@@ -279,7 +230,7 @@ TEST_F(RegistrationUnderFault, FolderWithSpacesAndNonAsciiLetters)
         ASSERT_EQ(CLSIDFromProgID(L"TarnwickDLL.Registry", &clsid), S_OK);
         Com<IDispatch> registry = create<IDispatch>(clsid);
         ASSERT_TRUE(registry);
-        const std::wstring key = test_key(L"registration");
+        const std::wstring key = test_key(L"reliability\\registration");
         Bstr hkcu(L"HKCU"), key_text(key), name(L"path"), value(path);
         Variant result;
         ASSERT_EQ(call_by_name(registry.get(), L"RegWriteString",

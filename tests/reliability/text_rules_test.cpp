@@ -82,7 +82,7 @@ std::string show(const std::wstring& s)
 TEST(TextRules, GetLocationFollowsTheModelForGeneratedCommandLines)
 {
     Apartment apartment;
-    ASSERT_TRUE(seam().module);
+    ASSERT_TRUE(seam().ok());
     Com<_WindowsInfo> info = seam().create<_WindowsInfo>(CLSID_WindowsInfo);
     ASSERT_TRUE(info);
     Com<IDispatch> late = info.as<IDispatch>();
@@ -160,12 +160,12 @@ std::string hex(const std::vector<BYTE>& bytes)
 TEST(TextRules, ValueBytesBecomeTheModelText)
 {
     Apartment apartment;
-    ASSERT_TRUE(seam().module);
+    ASSERT_TRUE(seam().ok());
     Com<_Registry> registry = seam().create<_Registry>(CLSID_Registry);
     ASSERT_TRUE(registry);
-    const std::wstring path = test_key(L"text-rules");
-    delete_key(path);
-    make_key(path);
+    const std::wstring path = test_key(L"reliability\\text-rules");
+    delete_tree(HKEY_CURRENT_USER, path);
+    ASSERT_EQ(make_key(HKEY_CURRENT_USER, path), ERROR_SUCCESS);
     Key key;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, key.put()),
               ERROR_SUCCESS);
@@ -203,7 +203,7 @@ TEST(TextRules, ValueBytesBecomeTheModelText)
                   ERROR_SUCCESS);
         Bstr data(L"untouched");
         VARIANT_BOOL found = 7;
-        HRESULT hr = registry->QueryRegValue(kCurrentUser, sub.get(), name.get(), data.ref(), &found);
+        HRESULT hr = registry->QueryRegValue(kHKCU, sub.get(), name.get(), data.ref(), &found);
         const bool readable = bytes.size() <= 1024;
         const std::wstring expected = readable ? bytes_model(bytes) : L"untouched";
         const VARIANT_BOOL expected_found = readable ? VARIANT_TRUE : VARIANT_FALSE;
@@ -229,7 +229,7 @@ TEST(TextRules, ValueBytesBecomeTheModelText)
                 "in NUL), code page %u\n",
                 kRoundTrips, too_long, trailing_nul, GetACP());
     key.put();
-    delete_key(path);
+    delete_tree(HKEY_CURRENT_USER, path);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Checks for the JScript tests. tools/run-script.sh puts this file in front
+// Checks for the JScript tests. run-script.sh of this folder puts this file in front
 // of every test script: check counts a result and names a failure, same
 // compares two values, finish prints the closing line and ends the script
 // with its exit code.

@@ -1,4 +1,4 @@
-' Checks for the VBScript tests. tools/run-script.sh puts this file in front
+' Checks for the VBScript tests. run-script.sh of this folder puts this file in front
 ' of every test script: Check counts a result and names a failure, Same
 ' compares two values, Finish prints the closing line and ends the script
 ' with its exit code.

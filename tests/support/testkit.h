@@ -1,6 +1,6 @@
 // Small helpers shared by the C++ test programs: owners for COM pointers,
-// strings, variants and registry keys, access to the built libraries, and
-// late-bound calls by name.
+// strings, variants, exception records and registry keys, the run-time error
+// statuses, access to the built libraries, and late-bound calls by name.
 #pragma once
 
 #include <windows.h>
@@ -61,6 +61,38 @@ struct Variant : VARIANT {
     ~Variant() { VariantClear(this); }
 };
 
+// The exception record that Invoke fills, with its strings owned.
+struct Excep : EXCEPINFO {
+    Excep() : EXCEPINFO{} {}
+    Excep(const Excep&) = delete;
+    ~Excep() { clear(); }
+    void clear()
+    {
+        SysFreeString(bstrSource);
+        SysFreeString(bstrDescription);
+        SysFreeString(bstrHelpFile);
+        static_cast<EXCEPINFO&>(*this) = EXCEPINFO{};
+    }
+    std::wstring source() const { return bstrSource ? bstrSource : L""; }
+    std::wstring description() const { return bstrDescription ? bstrDescription : L""; }
+};
+
+// Root keys as the handle-level methods take them: the handle as a Long.
+constexpr LONG kHKCR = static_cast<LONG>(0x80000000);
+constexpr LONG kHKCU = static_cast<LONG>(0x80000001);
+constexpr LONG kHKLM = static_cast<LONG>(0x80000002);
+constexpr LONG kHKU = static_cast<LONG>(0x80000003);
+
+// The status of a run-time error: severity error, FACILITY_CONTROL, the number.
+constexpr HRESULT run_time_error(unsigned number)
+{
+    return static_cast<HRESULT>(0x800A0000u + number);
+}
+// The run-time errors of a declared function that cannot be bound.
+constexpr HRESULT kFileNotFound = run_time_error(53);   // its library is not found
+constexpr HRESULT kLoadFailed = run_time_error(48);     // its library cannot be loaded
+constexpr HRESULT kEntryNotFound = run_time_error(453); // its library lacks it
+
 // Initialises COM in a single-threaded apartment for the calling thread.
 struct Apartment {
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -87,52 +119,10 @@ Com<I> create(REFCLSID clsid)
     return out;
 }
 
-// The test build of the library, loaded by path: its class objects and the
-// binding seam. Objects from it need no registration.
-struct SeamLibrary {
-    HMODULE module = nullptr;
-    HRESULT(WINAPI* get_class_object)(REFCLSID, REFIID, void**) = nullptr;
-    HRESULT(WINAPI* can_unload_now)() = nullptr;
-    HRESULT(WINAPI* bind)(const char*, const char*, const char*, void*) = nullptr;
-
-    SeamLibrary()
-    {
-        module = LoadLibraryW(env_path("TARNWICK_SEAM_DLL").c_str());
-        if (!module)
-            return;
-        get_class_object = reinterpret_cast<decltype(get_class_object)>(
-            reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-        can_unload_now = reinterpret_cast<decltype(can_unload_now)>(
-            reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-        bind = reinterpret_cast<decltype(bind)>(
-            reinterpret_cast<void*>(GetProcAddress(module, "TarnwickBind")));
-    }
-    SeamLibrary(const SeamLibrary&) = delete;
-    // Stays loaded: stand-ins may still be installed in its table.
-
-    template <class I>
-    Com<I> create(REFCLSID clsid) const
-    {
-        Com<I> out;
-        Com<IClassFactory> factory;
-        if (get_class_object &&
-            SUCCEEDED(get_class_object(clsid, IID_IClassFactory,
-                                       reinterpret_cast<void**>(factory.put()))))
-            factory->CreateInstance(nullptr, __uuidof(I), reinterpret_cast<void**>(out.put()));
-        return out;
-    }
-
-    // Puts a declared function back to binding by its own name.
-    void restore(const char* function, const char* library) const
-    {
-        bind(function, library, function, nullptr);
-    }
-};
-
 // Late-bound call by name with positional arguments (given in declared
 // order); returns Invoke's status and fills result and excep.
 inline HRESULT call_by_name(IDispatch* object, const wchar_t* name, std::vector<VARIANT> args,
-                            VARIANT* result, EXCEPINFO* excep = nullptr,
+                            VARIANT* result, Excep* excep = nullptr,
                             WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET)
 {
     DISPID id;
@@ -142,16 +132,60 @@ inline HRESULT call_by_name(IDispatch* object, const wchar_t* name, std::vector<
         return hr;
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-    EXCEPINFO local{};
+    Excep local;
+    if (excep)
+        excep->clear();
     UINT arg_err = 0;
-    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result,
-                        excep ? excep : &local, &arg_err);
-    if (!excep) {
-        SysFreeString(local.bstrSource);
-        SysFreeString(local.bstrDescription);
-        SysFreeString(local.bstrHelpFile);
+    return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result,
+                          excep ? excep : &local, &arg_err);
+}
+
+// The description of the error information that the last failing call left
+// on this thread; empty when there is none.
+inline std::wstring error_description()
+{
+    Com<IErrorInfo> info;
+    if (GetErrorInfo(0, info.put()) != S_OK || !info)
+        return L"";
+    Bstr text;
+    info->GetDescription(text.put());
+    return text.str();
+}
+
+// {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}
+inline std::wstring guid_text(const GUID& id)
+{
+    wchar_t text[39];
+    StringFromGUID2(id, text, 39);
+    return text;
+}
+
+// Text for messages: ASCII as it is, anything else as "?".
+inline std::string narrow(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text)
+        out += c < 128 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+inline std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// A result as a reader would name it: "True", "False", a number (also for a
+// Boolean that is neither), the text itself, or "(nothing)".
+inline std::wstring text_of(const VARIANT& v)
+{
+    switch (V_VT(&v)) {
+    case VT_EMPTY: return L"(nothing)";
+    case VT_BOOL:
+        return V_BOOL(&v) == VARIANT_TRUE ? L"True"
+             : V_BOOL(&v) == VARIANT_FALSE ? L"False"
+                                           : std::to_wstring(V_BOOL(&v));
+    case VT_I2: return std::to_wstring(V_I2(&v));
+    case VT_I4: return std::to_wstring(V_I4(&v));
+    case VT_BSTR: return V_BSTR(&v) ? std::wstring(V_BSTR(&v), SysStringLen(V_BSTR(&v))) : L"";
+    default: return L"(type " + std::to_wstring(V_VT(&v)) + L")";
     }
-    return hr;
 }
 
 // VARIANT makers for call_by_name; the caller keeps what they point to alive.
@@ -162,7 +196,7 @@ inline VARIANT v_ref(VARIANT* target)
     VARIANT x; VariantInit(&x); V_VT(&x) = VT_BYREF | VT_VARIANT; V_VARIANTREF(&x) = target; return x;
 }
 
-// Registry key owner for test fixtures (wide functions, linked directly).
+// Registry key owner (see keys.h for the helpers built on it).
 class Key {
 public:
     Key() = default;

@@ -10,7 +10,7 @@
 #include <cwchar>
 #include <string>
 
-#include "declared_functions.h"
+#include "declared.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ int wmain(int argc, wchar_t** argv)
         parts[i][2] = arg.substr(colon + 1);
         bind(parts[i][0].c_str(), parts[i][1].c_str(), parts[i][2].c_str(), nullptr);
     }
-    for (const auto& d : reliability::kDeclared) {
+    for (const auto& d : testkit::kDeclared) {
         std::wstring name(d.function, d.function + std::strlen(d.function));
         write_module(out, "bound", name.c_str(), bound(d.function));
     }

@@ -1,0 +1,121 @@
+// Registry access for preparing and checking what the library reads and
+// writes, linked directly and independent of the library: the wide
+// functions, and the ANSI ones where the bytes matter.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "testkit.h"
+
+namespace testkit {
+
+// HKCU\Software\TarnwickTests\<area>\<process id>: a key that no other test
+// process touches.
+inline std::wstring test_key(const std::wstring& area)
+{
+    return L"Software\\TarnwickTests\\" + area + L"\\" + std::to_wstring(GetCurrentProcessId());
+}
+
+// `view` may name a registry view (KEY_WOW64_32KEY, KEY_WOW64_64KEY).
+inline bool key_exists(HKEY root, const std::wstring& path, REGSAM view = 0)
+{
+    Key k;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, k.put()) == ERROR_SUCCESS;
+}
+
+inline LONG make_key(HKEY root, const std::wstring& path)
+{
+    Key k;
+    return RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k.put(),
+                           nullptr);
+}
+
+inline void delete_tree(HKEY root, const std::wstring& path)
+{
+    RegDeleteTreeW(root, path.c_str());
+    RegDeleteKeyW(root, path.c_str());
+}
+
+inline bool value_exists(HKEY root, const std::wstring& path, const wchar_t* name)
+{
+    return RegGetValueW(root, path.c_str(), name, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+}
+
+// A text value (REG_SZ) without its terminating NUL; nothing when the key or
+// the value is missing or of another type. A null name is the default value.
+inline std::optional<std::wstring> read_text(HKEY root, const std::wstring& path,
+                                             const wchar_t* name)
+{
+    DWORD size = 0;
+    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    std::wstring out(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(out.size() * sizeof(wchar_t));
+    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, out.data(), &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    out.resize(size / sizeof(wchar_t));
+    if (!out.empty() && out.back() == L'\0')
+        out.pop_back();
+    return out;
+}
+
+// Stores `size` bytes of `data` with the given type (creating nothing).
+inline LONG set_wide(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type,
+                     const void* data, DWORD size)
+{
+    Key k;
+    LONG e = RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, k.put());
+    if (e == ERROR_SUCCESS)
+        e = RegSetValueExW(k.get(), name, 0, type, static_cast<const BYTE*>(data), size);
+    return e;
+}
+
+inline LONG set_text(HKEY root, const std::wstring& path, const wchar_t* name,
+                     const std::wstring& value)
+{
+    return set_wide(root, path, name, REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+// Stores exactly `bytes` with the given type through the ANSI function.
+inline LONG set_bytes(HKEY root, const std::wstring& path, const char* name, DWORD type,
+                      const std::string& bytes)
+{
+    Key k;
+    LONG e = RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, k.put());
+    if (e == ERROR_SUCCESS)
+        e = RegSetValueExA(k.get(), name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                           static_cast<DWORD>(bytes.size()));
+    return e;
+}
+
+struct Stored {
+    DWORD type = 0;
+    std::string bytes;
+};
+
+// A value as the ANSI function reports it: type and bytes.
+inline std::optional<Stored> read_bytes(HKEY root, const std::wstring& path, const char* name)
+{
+    Key k;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, k.put()) != ERROR_SUCCESS)
+        return std::nullopt;
+    Stored s;
+    DWORD size = 0;
+    if (RegQueryValueExA(k.get(), name, nullptr, &s.type, nullptr, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    s.bytes.resize(size);
+    if (RegQueryValueExA(k.get(), name, nullptr, &s.type, reinterpret_cast<BYTE*>(s.bytes.data()),
+                         &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    s.bytes.resize(size);
+    return s;
+}
+
+}  // namespace testkit

@@ -1,0 +1,40 @@
+# The Wine environment of every script of this project; source it, do not run it.
+#   . "$root/tools/wine-env.sh"
+# No debug output, and no .NET runtime or HTML engine: without these two
+# overrides a fresh prefix offers to download them.
+export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+# The loaders, by target. The 64-bit one also makes and queries prefixes: the
+# wine command picks the 32-bit loader, which fails where 32-bit programs
+# cannot start.
+wine32=/usr/lib/wine/wine
+wine64=/usr/lib/wine/wine64
+
+# wine_loader TARGET: the loader that runs the programs of i686 or x86_64.
+wine_loader() {
+    case "$1" in
+    i686) echo "$wine32" ;;
+    x86_64) echo "$wine64" ;;
+    *) echo "wine_loader: no target $1" >&2; return 2 ;;
+    esac
+}
+
+# can_run_32_bit: whether this machine starts 32-bit programs at all.
+can_run_32_bit() { "$wine32" --version >/dev/null 2>&1; }
+
+# windows_path FILE: the Windows name of a file of this machine, on Wine's
+# drive Z: (the root), without starting Wine.
+windows_path() { printf 'Z:%s' "$(realpath -m "$1")" | tr / '\\'; }
+
+# fresh_folder DIR NAME: makes DIR afresh, marked as NAME's work folder; an
+# existing DIR is removed only when it carries that mark.
+fresh_folder() {
+    if [ -e "$1" ]; then
+        if [ ! -f "$1/.tarnwick-$2" ]; then
+            echo "$2: $1 was not made by it; not removing it" >&2
+            return 1
+        fi
+        rm -rf "$1"
+    fi
+    mkdir -p "$1" && : >"$1/.tarnwick-$2"
+}
