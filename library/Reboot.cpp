@@ -38,7 +38,7 @@ struct Privileges {
 static_assert(sizeof(Privileges) == 28);
 
 constexpr DWORD kTokenAccess = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;  // 0x28
-constexpr UINT kRestart = EWX_REBOOT;                                   // not forced
+constexpr UINT kRestart = EWX_REBOOT;                                  // not forced
 
 }  // namespace
 

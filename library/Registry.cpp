@@ -20,7 +20,10 @@ constexpr REGSAM kCreateAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
 // limit being the same on every machine.
 constexpr DWORD kBufferSize = 1024;
 
-HKEY root(LONG value) { return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(value)); }
+HKEY root(LONG value)
+{
+    return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(value));
+}
 
 bool equals(BSTR text, const wchar_t* literal) noexcept
 {
@@ -64,8 +67,7 @@ LONG Registry::RootKeyFromName(BSTR name) noexcept
     return 0;
 }
 
-HRESULT Registry::CreateRegKey(LONG RootKey, BSTR strSubKey, LONG* KeyStatus,
-                               VARIANT_BOOL* result)
+HRESULT Registry::CreateRegKey(LONG RootKey, BSTR strSubKey, LONG* KeyStatus, VARIANT_BOOL* result)
 {
     return method(result, ByRef(KeyStatus), [&](VARIANT_BOOL& created) {
         text::Ansi sub_key(strSubKey);
@@ -77,8 +79,8 @@ HRESULT Registry::CreateRegKey(LONG RootKey, BSTR strSubKey, LONG* KeyStatus,
         unique_hkey key;
         // Windows writes the disposition straight into the caller's KeyStatus.
         if (call<Fn::RegCreateKeyExA>(root(RootKey), sub_key.c_str(), 0, key_class,
-                                      REG_OPTION_NON_VOLATILE, kCreateAccess, &security,
-                                      key.put(), reinterpret_cast<DWORD*>(KeyStatus)) == 0) {
+                                      REG_OPTION_NON_VOLATILE, kCreateAccess, &security, key.put(),
+                                      reinterpret_cast<DWORD*>(KeyStatus)) == 0) {
             created = VARIANT_TRUE;
             // Closing is one of the method's declared calls: when RegCloseKey
             // cannot be bound the call fails with its binding error (after

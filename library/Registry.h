@@ -18,8 +18,7 @@ public:
                                             BSTR* result) override;
     HRESULT STDMETHODCALLTYPE RegWriteString(BSTR RootKey, BSTR strKeyName, BSTR strValueName,
                                              BSTR strValue, SHORT* result) override;
-    HRESULT STDMETHODCALLTYPE RegCreateKey(BSTR* RootKey, BSTR* strKeyName,
-                                           SHORT* result) override;
+    HRESULT STDMETHODCALLTYPE RegCreateKey(BSTR* RootKey, BSTR* strKeyName, SHORT* result) override;
 
 private:
     // The handle value of a root-key name; 0 for any other text.

@@ -65,8 +65,8 @@ HRESULT WindowsInfo::GetOSVersionInfo(BSTR* result)
         if (!read(registry.get(), key_text, L"ProductName", product))
             return;
         if (read(registry.get(), key_text, version_name, version))
-            text = Bstr::join({L"Operating System: ", product.view(), L" Version ", version.view(),
-                               L"\r\n"});
+            text = Bstr::join(
+                {L"Operating System: ", product.view(), L" Version ", version.view(), L"\r\n"});
         else
             text = Bstr::join({L"Operating System: ", product.view(), L" "});
     });

@@ -11,24 +11,42 @@
 
 namespace tarnwick {
 
-template <class T>
-class ComPtr {
+template <class T> class ComPtr {
 public:
     ComPtr() = default;
     explicit ComPtr(T* p) noexcept : p_(p) {}  // adopts one reference
-    ComPtr(const ComPtr& o) noexcept : p_(o.p_) { if (p_) p_->AddRef(); }
+    ComPtr(const ComPtr& o) noexcept : p_(o.p_)
+    {
+        if (p_)
+            p_->AddRef();
+    }
     ComPtr(ComPtr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-    ComPtr& operator=(ComPtr o) noexcept { std::swap(p_, o.p_); return *this; }
-    ~ComPtr() { if (p_) p_->Release(); }
+    ComPtr& operator=(ComPtr o) noexcept
+    {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    ~ComPtr()
+    {
+        if (p_)
+            p_->Release();
+    }
 
     T* get() const noexcept { return p_; }
     T* operator->() const noexcept { return p_; }
     explicit operator bool() const noexcept { return p_ != nullptr; }
-    T** put() noexcept { reset(); return &p_; }
-    void reset() noexcept { if (auto p = std::exchange(p_, nullptr)) p->Release(); }
+    T** put() noexcept
+    {
+        reset();
+        return &p_;
+    }
+    void reset() noexcept
+    {
+        if (auto p = std::exchange(p_, nullptr))
+            p->Release();
+    }
 
-    template <class U>
-    ComPtr<U> as() const noexcept
+    template <class U> ComPtr<U> as() const noexcept
     {
         ComPtr<U> out;
         if (p_)
@@ -48,7 +66,11 @@ public:
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
     Bstr(Bstr&& o) noexcept : s_(std::exchange(o.s_, nullptr)) {}
-    Bstr& operator=(Bstr&& o) noexcept { reset(std::exchange(o.s_, nullptr)); return *this; }
+    Bstr& operator=(Bstr&& o) noexcept
+    {
+        reset(std::exchange(o.s_, nullptr));
+        return *this;
+    }
     ~Bstr() { SysFreeString(s_); }
 
     // A copy of any text, null included; raises out of memory when it fails.
@@ -59,7 +81,11 @@ public:
     static Bstr join(std::initializer_list<std::wstring_view> parts);
 
     BSTR get() const noexcept { return s_; }
-    BSTR* put() noexcept { reset(); return &s_; }
+    BSTR* put() noexcept
+    {
+        reset();
+        return &s_;
+    }
     BSTR* ref() noexcept { return &s_; }
     BSTR release() noexcept { return std::exchange(s_, nullptr); }
     void reset(BSTR s = nullptr) noexcept { SysFreeString(std::exchange(s_, s)); }

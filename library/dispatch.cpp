@@ -26,16 +26,16 @@ constexpr unsigned kMaxMethods = TARNWICK_MAX_METHODS;
 
 struct Method {
     DISPID id;
-    unsigned slot;                   // index in the method table
-    unsigned count;                  // parameters, the result not included
-    VARTYPE param[kMaxParams];       // declared type, VT_BYREF for by reference
-    VARTYPE result;                  // VT_EMPTY when the method has none
+    unsigned slot;              // index in the method table
+    unsigned count;             // parameters, the result not included
+    VARTYPE param[kMaxParams];  // declared type, VT_BYREF for by reference
+    VARTYPE result;             // VT_EMPTY when the method has none
 };
 
 // What Invoke needs of one interface, read from the type library once per
 // process.
 struct TypeCache {
-    ComPtr<ITypeInfo> info;          // the dispatch view, for names
+    ComPtr<ITypeInfo> info;  // the dispatch view, for names
     unsigned count = 0;
     Method method[kMaxMethods];
 };
@@ -147,7 +147,10 @@ HRESULT cache_of(const ClassInfo& info, TypeCache*& out)
 
 // The address of a VARIANT's value, where a method writes a by-reference
 // argument of the VARIANT's own type.
-void* value_of(VARIANT* v) { return &V_I4(v); }
+void* value_of(VARIANT* v)
+{
+    return &V_I4(v);
+}
 
 HRESULT convert(VARIANT& to, VARIANT* from, VARTYPE type)
 {
@@ -232,7 +235,7 @@ HRESULT call_slot(IDispatch* self, unsigned slot, const uintptr_t* a, unsigned c
         return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDispatch*, U)>(entry)(self, a[0]);
     case 2:
         return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDispatch*, U, U)>(entry)(self, a[0],
-                                                                                     a[1]);
+                                                                                      a[1]);
     case 3:
         return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDispatch*, U, U, U)>(entry)(
             self, a[0], a[1], a[2]);
@@ -389,11 +392,21 @@ HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, W
     if (result) {
         V_VT(result) = m->result;
         switch (m->result) {
-        case VT_BOOL: V_BOOL(result) = value.boolean; break;
-        case VT_I2: V_I2(result) = value.i2; break;
-        case VT_I4: V_I4(result) = value.i4; break;
-        case VT_BSTR: V_BSTR(result) = value.text; break;
-        default: V_VT(result) = VT_EMPTY; break;
+        case VT_BOOL:
+            V_BOOL(result) = value.boolean;
+            break;
+        case VT_I2:
+            V_I2(result) = value.i2;
+            break;
+        case VT_I4:
+            V_I4(result) = value.i4;
+            break;
+        case VT_BSTR:
+            V_BSTR(result) = value.text;
+            break;
+        default:
+            V_VT(result) = VT_EMPTY;
+            break;
         }
     } else if (m->result == VT_BSTR) {
         SysFreeString(value.text);

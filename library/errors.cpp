@@ -11,11 +11,16 @@ namespace {
 const wchar_t* description_of(long number)
 {
     switch (number) {
-    case kOutOfMemory: return L"Out of memory";
-    case kLoadFailed: return L"Error in loading the library";
-    case kFileNotFound: return L"File not found";
-    case kEntryNotFound: return L"Entry point not found";
-    default: return L"Run-time error";
+    case kOutOfMemory:
+        return L"Out of memory";
+    case kLoadFailed:
+        return L"Error in loading the library";
+    case kFileNotFound:
+        return L"File not found";
+    case kEntryNotFound:
+        return L"Entry point not found";
+    default:
+        return L"Run-time error";
     }
 }
 

@@ -8,9 +8,9 @@ namespace tarnwick {
 // Run-time error numbers that the library raises.
 enum ErrorNumber : long {
     kOutOfMemory = 7,
-    kLoadFailed = 48,       // the library of a declared function cannot be loaded
-    kFileNotFound = 53,     // the library of a declared function is not found
-    kEntryNotFound = 453,   // the library lacks the declared function
+    kLoadFailed = 48,      // the library of a declared function cannot be loaded
+    kFileNotFound = 53,    // the library of a declared function is not found
+    kEntryNotFound = 453,  // the library lacks the declared function
 };
 
 // Status of a run-time error: severity error, FACILITY_CONTROL, the number.

@@ -80,9 +80,18 @@ HRESULT own_type_library(wchar_t (&path)[MAX_PATH + 1], ITypeLib** out) noexcept
         return TYPE_E_CANTLOADLIBRARY;
     return LoadTypeLibEx(path, REGKIND_NONE, out);
 }
-void lock() noexcept { InterlockedIncrement(&g_locks); }
-void unlock() noexcept { InterlockedDecrement(&g_locks); }
-void lock_server() noexcept { InterlockedIncrement(&g_server_locks); }
+void lock() noexcept
+{
+    InterlockedIncrement(&g_locks);
+}
+void unlock() noexcept
+{
+    InterlockedDecrement(&g_locks);
+}
+void lock_server() noexcept
+{
+    InterlockedIncrement(&g_server_locks);
+}
 
 // An unlock without a lock to match is ignored: it must not cancel what live
 // objects hold.

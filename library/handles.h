@@ -9,8 +9,7 @@
 
 namespace tarnwick {
 
-template <class Handle, platform::Fn Close>
-class unique_platform_handle {
+template <class Handle, platform::Fn Close> class unique_platform_handle {
 public:
     unique_platform_handle() = default;
     unique_platform_handle(const unique_platform_handle&) = delete;
@@ -18,7 +17,11 @@ public:
     ~unique_platform_handle() { reset(); }
 
     Handle get() const noexcept { return h_; }
-    Handle* put() noexcept { reset(); return &h_; }
+    Handle* put() noexcept
+    {
+        reset();
+        return &h_;
+    }
 
     // Closes without raising, for clean-up paths: a closing function that
     // cannot be bound leaves the handle to the process.

@@ -24,9 +24,9 @@ namespace tarnwick {
 // What the frame knows of one creatable class.
 struct ClassInfo {
     const CLSID* clsid;
-    const IID* iid;            // the default dual interface
-    const wchar_t* name;       // class name, "Registry"
-    const wchar_t* progid;     // "TarnwickDLL.Registry"; also the error source
+    const IID* iid;         // the default dual interface
+    const wchar_t* name;    // class name, "Registry"
+    const wchar_t* progid;  // "TarnwickDLL.Registry"; also the error source
     HRESULT (*create)(REFIID, void**);
 };
 
@@ -79,8 +79,7 @@ template <> struct ResultSlot<BSTR> {
 
 // The by-reference parameters of a method, which method() refuses when null:
 // `method(result, ByRef(strKeyName, strValueName), body)`.
-template <class... P>
-struct ByRef {
+template <class... P> struct ByRef {
     explicit ByRef(P*... pointers) noexcept : set(((pointers != nullptr) && ... && true)) {}
     bool set;
 };
@@ -183,8 +182,8 @@ protected:
     // value set so far, and the failing status is returned with error
     // information. Nothing the body already did is rolled back.
     template <class T, class... P, class Body>
-        requires std::invocable<Body&, typename ResultSlot<T>::type&>
-    HRESULT method(T* result, ByRef<P...> refs, Body&& body) noexcept
+    requires std::invocable<Body&, typename ResultSlot<T>::type&>
+        HRESULT method(T* result, ByRef<P...> refs, Body&& body) noexcept
     {
         if (!result || !refs.set)
             return E_POINTER;
@@ -203,16 +202,16 @@ protected:
         return S_OK;
     }
     template <class T, class Body>
-        requires std::invocable<Body&, typename ResultSlot<T>::type&>
-    HRESULT method(T* result, Body&& body) noexcept
+    requires std::invocable<Body&, typename ResultSlot<T>::type&>
+        HRESULT method(T* result, Body&& body) noexcept
     {
         return method(result, ByRef<>(), std::forward<Body>(body));
     }
 
     // The same for a method without a result.
     template <class... P, class Body>
-        requires std::invocable<Body&>
-    HRESULT method(ByRef<P...> refs, Body&& body) noexcept
+    requires std::invocable<Body&> HRESULT method(ByRef<P...> refs, Body&& body)
+    noexcept
     {
         if (!refs.set)
             return E_POINTER;

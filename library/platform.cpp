@@ -94,7 +94,8 @@ LONG platform_id()
 {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
-    static_assert(sizeof version == 148, "the record GetVersionExA fills: 5 numbers, 128 bytes of text");
+    static_assert(sizeof version == 148,
+                  "the record GetVersionExA fills: 5 numbers, 128 bytes of text");
     if (call<Fn::GetVersionExA>(&version))
         return static_cast<LONG>(version.dwPlatformId);
     return 0;

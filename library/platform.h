@@ -16,25 +16,25 @@
 namespace tarnwick::platform {
 
 // X(library name as declared, function)
-#define TARNWICK_DECLARED_FUNCTIONS(X)                 \
-    X("kernel32", GetSystemTime)                       \
-    X("kernel32", GetLocalTime)                        \
-    X("kernel32", GetVersionExA)                       \
-    X("kernel32", GetCurrentProcess)                   \
-    X("kernel32", CloseHandle)                         \
-    X("advapi32.dll", RegOpenKeyExA)                   \
-    X("advapi32.dll", RegCreateKeyExA)                 \
-    X("advapi32.dll", RegQueryValueExA)                \
-    X("advapi32.dll", RegSetValueExA)                  \
-    X("advapi32.dll", RegCloseKey)                     \
-    X("advapi32.dll", OpenProcessToken)                \
-    X("advapi32.dll", LookupPrivilegeValueA)           \
-    X("advapi32.dll", AdjustTokenPrivileges)           \
-    X("user32", ExitWindowsEx)                         \
-    X("advapi32.dll", RegCreateKeyExW)                 \
-    X("advapi32.dll", RegSetValueExW)                  \
-    X("advapi32.dll", RegDeleteTreeW)                  \
-    X("oleaut32", RegisterTypeLib)                     \
+#define TARNWICK_DECLARED_FUNCTIONS(X)       \
+    X("kernel32", GetSystemTime)             \
+    X("kernel32", GetLocalTime)              \
+    X("kernel32", GetVersionExA)             \
+    X("kernel32", GetCurrentProcess)         \
+    X("kernel32", CloseHandle)               \
+    X("advapi32.dll", RegOpenKeyExA)         \
+    X("advapi32.dll", RegCreateKeyExA)       \
+    X("advapi32.dll", RegQueryValueExA)      \
+    X("advapi32.dll", RegSetValueExA)        \
+    X("advapi32.dll", RegCloseKey)           \
+    X("advapi32.dll", OpenProcessToken)      \
+    X("advapi32.dll", LookupPrivilegeValueA) \
+    X("advapi32.dll", AdjustTokenPrivileges) \
+    X("user32", ExitWindowsEx)               \
+    X("advapi32.dll", RegCreateKeyExW)       \
+    X("advapi32.dll", RegSetValueExW)        \
+    X("advapi32.dll", RegDeleteTreeW)        \
+    X("oleaut32", RegisterTypeLib)           \
     X("oleaut32", UnRegisterTypeLib)
 
 enum class Fn : unsigned {
@@ -45,8 +45,10 @@ enum class Fn : unsigned {
 };
 
 template <Fn> struct Signature;
-#define TARNWICK_SIGNATURE(library, name) \
-    template <> struct Signature<Fn::name> { using type = decltype(&::name); };
+#define TARNWICK_SIGNATURE(library, name)    \
+    template <> struct Signature<Fn::name> { \
+        using type = decltype(&::name);      \
+    };
 TARNWICK_DECLARED_FUNCTIONS(TARNWICK_SIGNATURE)
 #undef TARNWICK_SIGNATURE
 
@@ -61,8 +63,7 @@ void* bind(Fn f);
 void* try_bind(Fn f) noexcept;
 
 // Calls a declared function, binding it first if this is its first call.
-template <Fn F, class... Args>
-inline auto call(Args... args)
+template <Fn F, class... Args> inline auto call(Args... args)
 {
     void* p = bound[static_cast<unsigned>(F)].load(std::memory_order_acquire);
     if (!p)
@@ -72,8 +73,7 @@ inline auto call(Args... args)
 
 // Calls a declared function only if it can be bound, without raising; false
 // when it cannot. For clean-up paths.
-template <Fn F, class... Args>
-inline bool call_if_bound(Args... args) noexcept
+template <Fn F, class... Args> inline bool call_if_bound(Args... args) noexcept
 {
     void* p = try_bind(F);
     if (p)

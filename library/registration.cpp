@@ -17,7 +17,10 @@ struct GuidText {
     wchar_t text[39];
 };
 
-HRESULT status_of_win32(LONG error) { return error == 0 ? S_OK : HRESULT_FROM_WIN32(error); }
+HRESULT status_of_win32(LONG error)
+{
+    return error == 0 ? S_OK : HRESULT_FROM_WIN32(error);
+}
 
 // The library's own file and the type library inside it.
 struct OwnTypeLibrary {
@@ -102,8 +105,8 @@ HRESULT unregister_all(const OwnTypeLibrary& own)
         return result;
     // It is registered, so a refusal to remove it is a failure: its TypeLib
     // and Interface entries would stay behind.
-    HRESULT hr = call<Fn::UnRegisterTypeLib>(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid,
-                                             a.syskind);
+    HRESULT hr =
+        call<Fn::UnRegisterTypeLib>(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, a.syskind);
     if (FAILED(hr) && hr != TYPE_E_LIBNOTREGISTERED && SUCCEEDED(result))
         result = hr;
     return result;
@@ -111,8 +114,8 @@ HRESULT unregister_all(const OwnTypeLibrary& own)
 
 HRESULT register_all(const OwnTypeLibrary& own)
 {
-    HRESULT hr = call<Fn::RegisterTypeLib>(own.library.get(), const_cast<wchar_t*>(own.path),
-                                           nullptr);
+    HRESULT hr =
+        call<Fn::RegisterTypeLib>(own.library.get(), const_cast<wchar_t*>(own.path), nullptr);
     for (unsigned i = 0; i < kClassCount && SUCCEEDED(hr); ++i)
         hr = register_class(*kClasses[i], own);
     return hr;
@@ -120,8 +123,7 @@ HRESULT register_all(const OwnTypeLibrary& own)
 
 // Runs a registration step, turning a function that cannot be bound (or
 // an allocation that fails) into its failing status.
-template <class Step>
-HRESULT guarded(Step step) noexcept
+template <class Step> HRESULT guarded(Step step) noexcept
 {
     try {
         return step();

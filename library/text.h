@@ -34,6 +34,9 @@ private:
 
 // The text of ANSI bytes; no bytes give the null (empty) text.
 Bstr from_ansi(const char* bytes, size_t count);
-inline Bstr from_ansi(const Ansi& bytes) { return from_ansi(bytes.c_str(), bytes.size()); }
+inline Bstr from_ansi(const Ansi& bytes)
+{
+    return from_ansi(bytes.c_str(), bytes.size());
+}
 
 }  // namespace tarnwick::text

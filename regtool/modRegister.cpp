@@ -28,61 +28,73 @@ using Registration = HRESULT(STDAPICALLTYPE*)();
 // The argument text: the command line with the program's own name taken off,
 // skipped the way the platform splits off the first argument. A quoted name
 // runs to the next quote; an unquoted one to the first blank.
-const wchar_t* argument_text(const wchar_t* command_line) {
-  const wchar_t* p = command_line;
-  if (*p == L'"') {
-    ++p;
-    while (*p != L'\0' && *p != L'"') ++p;
-    if (*p == L'"') ++p;
-  } else {
-    while (*p != L'\0' && *p != L' ' && *p != L'\t') ++p;
-  }
-  while (*p == L' ' || *p == L'\t') ++p;
-  return p;
+const wchar_t* argument_text(const wchar_t* command_line)
+{
+    const wchar_t* p = command_line;
+    if (*p == L'"') {
+        ++p;
+        while (*p != L'\0' && *p != L'"')
+            ++p;
+        if (*p == L'"')
+            ++p;
+    } else {
+        while (*p != L'\0' && *p != L' ' && *p != L'\t')
+            ++p;
+    }
+    while (*p == L' ' || *p == L'\t')
+        ++p;
+    return p;
 }
 
 // Exact, case-sensitive search for the switch anywhere in the text, also
 // inside a longer word.
-bool has_switch(const wchar_t* text) {
-  for (const wchar_t* p = text; *p != L'\0'; ++p) {
-    if (p[0] == kSwitch[0] && p[1] == kSwitch[1]) return true;
-  }
-  return false;
+bool has_switch(const wchar_t* text)
+{
+    for (const wchar_t* p = text; *p != L'\0'; ++p) {
+        if (p[0] == kSwitch[0] && p[1] == kSwitch[1])
+            return true;
+    }
+    return false;
 }
 
-void show_message(const wchar_t* text) {
-  // Modal, no owner; which button closed it does not matter.
-  MessageBoxW(nullptr, text, kTitle, kBoxStyle);
+void show_message(const wchar_t* text)
+{
+    // Modal, no owner; which button closed it does not matter.
+    MessageBoxW(nullptr, text, kTitle, kBoxStyle);
 }
 
 // Binds the export by library and function name at the moment of the call.
 // Returns nullptr when either cannot be bound. The library handle is
 // deliberately dropped: the library stays loaded until the process ends,
 // so nothing here ever frees it.
-Registration bind_export(const char* export_name) {
-  HMODULE library = LoadLibraryW(kLibraryName);
-  if (library == nullptr) return nullptr;
-  return reinterpret_cast<Registration>(
-      reinterpret_cast<void*>(GetProcAddress(library, export_name)));
+Registration bind_export(const char* export_name)
+{
+    HMODULE library = LoadLibraryW(kLibraryName);
+    if (library == nullptr)
+        return nullptr;
+    return reinterpret_cast<Registration>(
+        reinterpret_cast<void*>(GetProcAddress(library, export_name)));
 }
 
 }  // namespace
 
 // Start-up procedure: one call of one export, at most one message box.
-void Main() {
-  const bool unregister = has_switch(argument_text(GetCommandLineW()));
-  const Registration call =
-      bind_export(unregister ? kUnregisterExport : kRegisterExport);
-  if (call == nullptr) {
-    show_message(kCannotBind);
-    return;
-  }
-  if (call() != 0) show_message(kCallFailed);
+void Main()
+{
+    const bool unregister = has_switch(argument_text(GetCommandLineW()));
+    const Registration call = bind_export(unregister ? kUnregisterExport : kRegisterExport);
+    if (call == nullptr) {
+        show_message(kCannotBind);
+        return;
+    }
+    if (call() != 0)
+        show_message(kCallFailed);
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  Main();
-  // The tool has no exit code of its own: a plain, successful end on
-  // every path.
-  return 0;
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    Main();
+    // The tool has no exit code of its own: a plain, successful end on
+    // every path.
+    return 0;
 }

@@ -41,8 +41,7 @@ void print(const char* label, BSTR text)
     std::printf("%s: %.*ls\n", label, static_cast<int>(n), text ? text : L"");
 }
 
-template <class I>
-I* create(REFCLSID clsid, REFIID iid, const char* name)
+template <class I> I* create(REFCLSID clsid, REFIID iid, const char* name)
 {
     I* object = nullptr;
     ok(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
@@ -52,7 +51,10 @@ I* create(REFCLSID clsid, REFIID iid, const char* name)
 }
 
 // The root key as the Long that the handle-level methods take.
-LONG root_value(HKEY root) { return static_cast<LONG>(reinterpret_cast<LONG_PTR>(root)); }
+LONG root_value(HKEY root)
+{
+    return static_cast<LONG>(reinterpret_cast<LONG_PTR>(root));
+}
 
 void use_registry()
 {

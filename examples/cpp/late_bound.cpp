@@ -51,8 +51,8 @@ VARIANT call(IDispatch* object, const wchar_t* method, std::initializer_list<VAR
         DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
         EXCEPINFO error{};
         UINT bad_argument = 0;
-        hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                            &result, &error, &bad_argument);
+        hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                            &error, &bad_argument);
         SysFreeString(error.bstrSource);
         SysFreeString(error.bstrDescription);
         SysFreeString(error.bstrHelpFile);
@@ -65,10 +65,38 @@ VARIANT call(IDispatch* object, const wchar_t* method, std::initializer_list<VAR
 }
 
 // Argument makers. The strings belong to the caller, who frees them.
-VARIANT text(BSTR s) { VARIANT v; VariantInit(&v); v.vt = VT_BSTR; v.bstrVal = s; return v; }
-VARIANT text_ref(BSTR* s) { VARIANT v; VariantInit(&v); v.vt = VT_BSTR | VT_BYREF; v.pbstrVal = s; return v; }
-VARIANT number(LONG n) { VARIANT v; VariantInit(&v); v.vt = VT_I4; v.lVal = n; return v; }
-VARIANT number_ref(LONG* n) { VARIANT v; VariantInit(&v); v.vt = VT_I4 | VT_BYREF; v.plVal = n; return v; }
+VARIANT text(BSTR s)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = s;
+    return v;
+}
+VARIANT text_ref(BSTR* s)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR | VT_BYREF;
+    v.pbstrVal = s;
+    return v;
+}
+VARIANT number(LONG n)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = n;
+    return v;
+}
+VARIANT number_ref(LONG* n)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4 | VT_BYREF;
+    v.plVal = n;
+    return v;
+}
 
 // Prints a result as text (numbers and Booleans as numbers), without a
 // trailing CR LF, and frees it.

@@ -54,7 +54,7 @@ struct Settings {
     double pair_seconds = 1.5;     // both sides of a pair together, at most
     unsigned min_rounds = 101;     // batches per side, at least; odd, so the median is one of them
     unsigned max_rounds = 5001;
-    unsigned quick_calls = 50;     // calls per batch in quick mode, 3 batches per side
+    unsigned quick_calls = 50;  // calls per batch in quick mode, 3 batches per side
 };
 
 double g_tick_ns;
@@ -67,8 +67,7 @@ double now_ns()
     return static_cast<double>(c.QuadPart) * g_tick_ns;
 }
 
-template <class F>
-double batch_ns(F& f, unsigned n)
+template <class F> double batch_ns(F& f, unsigned n)
 {
     const double start = now_ns();
     for (unsigned i = 0; i < n; ++i)
@@ -88,8 +87,7 @@ struct Medians {
 };
 
 // Calls per batch for `f` so that one batch lasts about batch_seconds.
-template <class F>
-unsigned batch_size(const Settings& s, F& f)
+template <class F> unsigned batch_size(const Settings& s, F& f)
 {
     if (s.quick)
         return s.quick_calls;
@@ -103,8 +101,7 @@ unsigned batch_size(const Settings& s, F& f)
 
 // Times two operations in alternating batches, the order swapping every
 // round, for about pair_seconds in all.
-template <class A, class B>
-Medians side_by_side(const Settings& s, A ours, B reference)
+template <class A, class B> Medians side_by_side(const Settings& s, A ours, B reference)
 {
     batch_ns(ours, 3);  // first calls bind functions and load type information
     batch_ns(reference, 3);
@@ -125,11 +122,12 @@ Medians side_by_side(const Settings& s, A ours, B reference)
     return {median(a), median(b)};
 }
 
-void row(const char* section, const char* measure, double ours, double reference,
-         const char* unit, double ratio, const char* goal = "")
+void row(const char* section, const char* measure, double ours, double reference, const char* unit,
+         double ratio, const char* goal = "")
 {
     // Small ratios (a part against a whole) keep a third decimal.
-    std::printf(ratio < 0.1 ? "row|%s|%s|%.0f|%.0f|%s|%.3f|%s\n" : "row|%s|%s|%.0f|%.0f|%s|%.2f|%s\n",
+    std::printf(ratio < 0.1 ? "row|%s|%s|%.0f|%.0f|%s|%.3f|%s\n"
+                            : "row|%s|%s|%.0f|%.0f|%s|%.2f|%s\n",
                 section, measure, ours, reference, unit, ratio, goal);
     std::fflush(stdout);
 }
@@ -167,8 +165,8 @@ struct BenchValue {
     BenchValue()
     {
         Key key;
-        LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, kSubKey, 0, nullptr, 0, KEY_SET_VALUE,
-                                  nullptr, key.put(), nullptr);
+        LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, kSubKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                  key.put(), nullptr);
         require(rc == 0, "cannot create the benchmark key", rc);
         rc = RegSetValueExW(key.get(), kValueName, 0, REG_SZ,
                             reinterpret_cast<const BYTE*>(kValueText), sizeof kValueText);
@@ -218,7 +216,8 @@ void early_bound(const Settings& s, _Registry* reg, _Time* time)
     Bstr root(L"HKCU"), key(kSubKey), name(kValueName), data;
     VARIANT_BOOL found;
     HRESULT hr = reg->QueryRegValue(kCurrentUser, key.get(), name.get(), data.ref(), &found);
-    require(hr == S_OK && found && data.str() == kValueText, "QueryRegValue does not read the value", hr);
+    require(hr == S_OK && found && data.str() == kValueText,
+            "QueryRegValue does not read the value", hr);
 
     auto raw = raw_registry_read;
     auto query = [&] {
@@ -279,8 +278,8 @@ public:
     void table()
     {
         VARIANT_BOOL found;
-        count(reg_->QueryRegValue(kCurrentUser, key_.get(), name_.get(), table_data_.ref(), &found) ==
-                  S_OK &&
+        count(reg_->QueryRegValue(kCurrentUser, key_.get(), name_.get(), table_data_.ref(),
+                                  &found) == S_OK &&
               found);
     }
     void invoke()
@@ -359,7 +358,8 @@ void dispatch_path(const Settings& s, _Registry* reg, _Time* time)
     auto typeinfo_query = [&] { query.typeinfo(); };
     require(query.ready(), "QueryRegValue does not deliver the value");
 
-    time_row("dispatch", "Invoke CurrentGMTTime vs method table", side_by_side(s, invoke_time, table_time));
+    time_row("dispatch", "Invoke CurrentGMTTime vs method table",
+             side_by_side(s, invoke_time, table_time));
     time_row("dispatch", "Invoke QueryRegValue (strData byref VARIANT) vs method table",
              side_by_side(s, invoke_query, table_query));
     time_row("dispatch", "Invoke CurrentGMTTime vs platform ITypeInfo::Invoke",
@@ -389,7 +389,10 @@ LONG WINAPI standin_query(HKEY, LPCSTR, LPDWORD, LPDWORD type, LPBYTE data, LPDW
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI standin_close(HKEY) { return ERROR_SUCCESS; }
+LONG WINAPI standin_close(HKEY)
+{
+    return ERROR_SUCCESS;
+}
 
 // The same calls with the registry work taken out (the seam library with
 // stand-ins): the library's own work next to the registry's, and the
@@ -457,8 +460,8 @@ void activation(const Settings& s)
     auto factory_create = [](IClassFactory* factory) {
         return [factory] {
             IDispatch* object = nullptr;
-            count(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)) ==
-                  S_OK);
+            count(factory->CreateInstance(nullptr, IID_IDispatch,
+                                          reinterpret_cast<void**>(&object)) == S_OK);
             if (object)
                 object->Release();
         };
@@ -479,12 +482,36 @@ BSTR(WINAPI* real_alloc_len)(const OLECHAR*, UINT);
 BSTR(WINAPI* real_alloc)(const OLECHAR*);
 INT(WINAPI* real_realloc_len)(BSTR*, const OLECHAR*, UINT);
 
-void* count_malloc(size_t n) { ++g_allocations; return real_malloc(n); }
-void* count_calloc(size_t n, size_t m) { ++g_allocations; return real_calloc(n, m); }
-void* count_realloc(void* p, size_t n) { ++g_allocations; return real_realloc(p, n); }
-char* count_strdup(const char* s) { ++g_allocations; return real_strdup(s); }
-BSTR WINAPI count_alloc_len(const OLECHAR* s, UINT n) { ++g_allocations; return real_alloc_len(s, n); }
-BSTR WINAPI count_alloc(const OLECHAR* s) { ++g_allocations; return real_alloc(s); }
+void* count_malloc(size_t n)
+{
+    ++g_allocations;
+    return real_malloc(n);
+}
+void* count_calloc(size_t n, size_t m)
+{
+    ++g_allocations;
+    return real_calloc(n, m);
+}
+void* count_realloc(void* p, size_t n)
+{
+    ++g_allocations;
+    return real_realloc(p, n);
+}
+char* count_strdup(const char* s)
+{
+    ++g_allocations;
+    return real_strdup(s);
+}
+BSTR WINAPI count_alloc_len(const OLECHAR* s, UINT n)
+{
+    ++g_allocations;
+    return real_alloc_len(s, n);
+}
+BSTR WINAPI count_alloc(const OLECHAR* s)
+{
+    ++g_allocations;
+    return real_alloc(s);
+}
 INT WINAPI count_realloc_len(BSTR* b, const OLECHAR* s, UINT n)
 {
     ++g_allocations;
@@ -499,8 +526,10 @@ bool redirect(HMODULE module, const char* dll, const char* name, F replacement, 
     auto* base = reinterpret_cast<BYTE*>(module);
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
         base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name;
+         ++d) {
         if (_stricmp(reinterpret_cast<char*>(base + d->Name), dll) != 0 || !d->OriginalFirstThunk)
             continue;
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
@@ -540,8 +569,7 @@ void count_library_allocations()
 
 // Allocations by the library per call, against the strings that the call's
 // contract itself hands out (a result or a replaced by-reference String).
-template <class F>
-void allocation_row(const char* measure, unsigned contract, F call)
+template <class F> void allocation_row(const char* measure, unsigned contract, F call)
 {
     constexpr unsigned kCalls = 200;
     call();
@@ -580,7 +608,8 @@ void allocations(_Registry* reg, _Time* time, _WindowsInfo* info)
         count(info->GetOSType(&id) == S_OK && id);
     };
     Variant script_data;
-    VARIANT args[4] = {v_ref(&script_data), v_str(name.get()), v_str(key.get()), v_i4(kCurrentUser)};
+    VARIANT args[4] = {v_ref(&script_data), v_str(name.get()), v_str(key.get()),
+                       v_i4(kCurrentUser)};
     DISPPARAMS params{args, nullptr, 4, 0};
     auto invoke_query = [&] {
         VARIANT result;

@@ -26,7 +26,11 @@ struct CountingSpy : IMallocSpy {
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T n) override { ++allocations; return n; }
+    SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T n) override
+    {
+        ++allocations;
+        return n;
+    }
     void* STDMETHODCALLTYPE PostAlloc(void* p) override { return p; }
     void* STDMETHODCALLTYPE PreFree(void* p, BOOL) override { return p; }
     void STDMETHODCALLTYPE PostFree(BOOL) override {}

@@ -85,8 +85,7 @@ TEST_F(LongText, KeyPathsAndValueNamesOnBothSidesOfTheRoom)
             EXPECT_EQ(result, 1);
             EXPECT_EQ(stored(path, name.str()), narrow(value.str()) + '\0');
             VARIANT_BOOL found = VARIANT_FALSE;
-            EXPECT_EQ(reg_->QueryRegValue(kHKCU, key.get(), name.get(), data.ref(), &found),
-                      S_OK);
+            EXPECT_EQ(reg_->QueryRegValue(kHKCU, key.get(), name.get(), data.ref(), &found), S_OK);
             EXPECT_EQ(found, VARIANT_TRUE);
             EXPECT_EQ(data.str(), value.str());
         }

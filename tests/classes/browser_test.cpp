@@ -21,7 +21,10 @@ constexpr const wchar_t* kEmptyProgIdCommand = L"Software\\Classes\\shell\\open\
 constexpr const wchar_t* kProgIds[] = {L"TarnwickTests.Quoted", L"TarnwickTests.Plain",
                                        L"TarnwickTests.NoCommand"};
 
-bool key_exists(const std::wstring& path) { return testkit::key_exists(HKEY_LOCAL_MACHINE, path); }
+bool key_exists(const std::wstring& path)
+{
+    return testkit::key_exists(HKEY_LOCAL_MACHINE, path);
+}
 
 // The default value of a key: type and bytes; nothing when key or value is missing.
 struct Value {
@@ -63,7 +66,10 @@ void put_back_default(const wchar_t* path, const std::optional<Value>& value)
         RegDeleteValueW(k.get(), L"");
 }
 
-void delete_tree(const std::wstring& path) { testkit::delete_tree(HKEY_LOCAL_MACHINE, path); }
+void delete_tree(const std::wstring& path)
+{
+    testkit::delete_tree(HKEY_LOCAL_MACHINE, path);
+}
 
 // What the association looked like before a case; what the case changed is
 // put back by the destructor.
@@ -72,9 +78,10 @@ struct Snapshot {
     std::optional<Value> htm_value = default_value(kHtm);
     bool shell_key = key_exists(kEmptyProgIdShell);
     std::optional<Value> shell_command = default_value(kEmptyProgIdCommand);
-    bool prog_ids[std::size(kProgIds)] = {key_exists(L"Software\\Classes\\TarnwickTests.Quoted"),
-                                          key_exists(L"Software\\Classes\\TarnwickTests.Plain"),
-                                          key_exists(L"Software\\Classes\\TarnwickTests.NoCommand")};
+    bool prog_ids[std::size(kProgIds)] = {
+        key_exists(L"Software\\Classes\\TarnwickTests.Quoted"),
+        key_exists(L"Software\\Classes\\TarnwickTests.Plain"),
+        key_exists(L"Software\\Classes\\TarnwickTests.NoCommand")};
     bool operator==(const Snapshot&) const = default;
 };
 
@@ -162,8 +169,9 @@ TEST_F(WindowsInfoBrowser, ProgIDWithoutCommandGivesEmpty)
     expect_browser(L"");
     // It exists, with its command key, but without a default value there.
     ASSERT_TRUE(association.point_htm_at(L"TarnwickTests.NoCommand"));
-    ASSERT_EQ(ERROR_SUCCESS, testkit::make_key(HKEY_LOCAL_MACHINE,
-                                               Association::command_key(L"TarnwickTests.NoCommand")));
+    ASSERT_EQ(ERROR_SUCCESS,
+              testkit::make_key(HKEY_LOCAL_MACHINE,
+                                Association::command_key(L"TarnwickTests.NoCommand")));
     expect_browser(L"");
     // Another ProgID of the test's own still works in the same prefix.
     ASSERT_TRUE(association.point_htm_at(L"TarnwickTests.Plain"));

@@ -22,16 +22,15 @@ namespace classes {
 using testkit::Bstr;
 using testkit::Com;
 
-using testkit::Rebind;
 using testkit::error_description;
 using testkit::narrow;
+using testkit::Rebind;
 using testkit::seam;
 using testkit::widen;
 
 // An object of registered class C through its interface I, and a second one
 // created by its ProgID for calls by name.
-template <class I, const testkit::ClassRef& C>
-class Registered : public ::testing::Test {
+template <class I, const testkit::ClassRef& C> class Registered : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -76,7 +75,10 @@ inline std::string format(const char* pattern, ...)
     return text;
 }
 
-inline void record(const std::string& line) { calls().push_back(line); }
+inline void record(const std::string& line)
+{
+    calls().push_back(line);
+}
 
 // A registry of its own behind RegOpenKeyExA, RegQueryValueExA and
 // RegCloseKey. Keys are found by the exact sub-key text under
@@ -95,8 +97,9 @@ public:
     ~FakeRegistry() { current() = nullptr; }
     HRESULT status() const
     {
-        return FAILED(open_.status()) ? open_.status()
-             : FAILED(query_.status()) ? query_.status() : close_.status();
+        return FAILED(open_.status())    ? open_.status()
+               : FAILED(query_.status()) ? query_.status()
+                                         : close_.status();
     }
     // Keys that were opened and are not closed yet.
     size_t open_keys() const { return handles_.size(); }
@@ -207,7 +210,10 @@ inline int seconds_of(const std::wstring& text)
     return fields[0] * 3600 + fields[1] * 60 + fields[2];
 }
 
-inline int seconds_of(const SYSTEMTIME& t) { return t.wHour * 3600 + t.wMinute * 60 + t.wSecond; }
+inline int seconds_of(const SYSTEMTIME& t)
+{
+    return t.wHour * 3600 + t.wMinute * 60 + t.wSecond;
+}
 
 // The distance from a to b on a 24-hour clock, in -43200..43199 seconds.
 inline int clock_difference(int a, int b)

@@ -55,9 +55,9 @@ BOOL WINAPI FakeOpenToken(HANDLE process, DWORD access, PHANDLE token)
 
 BOOL WINAPI FakeLookup(LPCSTR system, LPCSTR name, PLUID luid)
 {
-    record(format("LookupPrivilegeValueA(%s, \"%s\", luid %lu:%ld)",
-                  system ? system : "null", name ? name : "(null)",
-                  static_cast<unsigned long>(luid->LowPart), static_cast<long>(luid->HighPart)));
+    record(format("LookupPrivilegeValueA(%s, \"%s\", luid %lu:%ld)", system ? system : "null",
+                  name ? name : "(null)", static_cast<unsigned long>(luid->LowPart),
+                  static_cast<long>(luid->HighPart)));
     if (!g.lookup)
         return FALSE;
     luid->LowPart = kLuidLow;
@@ -171,9 +171,9 @@ TEST_F(RebootSeam, PlatformIdChoosesThePath)
         BOOL version;
         const Calls* sequence;
     } const cases[] = {
-        {0, TRUE, &direct}, {1, TRUE, &direct}, {2, TRUE, &nt}, {3, TRUE, &nt},
-        {2, FALSE, &direct},  // the version call failed: platform id 0
-        {4, TRUE, &direct}, {6, TRUE, &nt}, {0xFFFFFFFF, TRUE, &nt},
+        {0, TRUE, &direct}, {1, TRUE, &direct},  {2, TRUE, &nt},
+        {3, TRUE, &nt},     {2, FALSE, &direct},  // the version call failed: platform id 0
+        {4, TRUE, &direct}, {6, TRUE, &nt},      {0xFFFFFFFF, TRUE, &nt},
     };
     for (const Case& c : cases) {
         for (BOOL accepted : {TRUE, FALSE}) {
@@ -199,16 +199,41 @@ TEST_F(RebootSeam, RefusalsOnTheWayEndWithoutRestart)
         SHORT result;
     } const cases[] = {
         {"token not opened", FALSE, TRUE, TRUE, TRUE, {kVersion, kProcessCall, kOpen}, 0},
-        {"privilege not adjusted", TRUE, TRUE, FALSE, TRUE,
-         {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose}, 0},
-        {"lookup failed, adjusted with a zero identifier", TRUE, FALSE, TRUE, TRUE,
-         {kVersion, kProcessCall, kOpen, kLookup, kAdjustZeroLuid, kClose, kExit}, 1},
-        {"lookup failed and not adjusted", TRUE, FALSE, FALSE, TRUE,
-         {kVersion, kProcessCall, kOpen, kLookup, kAdjustZeroLuid, kClose}, 0},
-        {"restart refused", TRUE, TRUE, TRUE, FALSE,
-         {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose, kExit}, 0},
-        {"everything accepted", TRUE, TRUE, TRUE, TRUE,
-         {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose, kExit}, 1},
+        {"privilege not adjusted",
+         TRUE,
+         TRUE,
+         FALSE,
+         TRUE,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose},
+         0},
+        {"lookup failed, adjusted with a zero identifier",
+         TRUE,
+         FALSE,
+         TRUE,
+         TRUE,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjustZeroLuid, kClose, kExit},
+         1},
+        {"lookup failed and not adjusted",
+         TRUE,
+         FALSE,
+         FALSE,
+         TRUE,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjustZeroLuid, kClose},
+         0},
+        {"restart refused",
+         TRUE,
+         TRUE,
+         TRUE,
+         FALSE,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose, kExit},
+         0},
+        {"everything accepted",
+         TRUE,
+         TRUE,
+         TRUE,
+         TRUE,
+         {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose, kExit},
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -255,17 +280,32 @@ TEST_F(RebootSeam, UnboundFunctionFailsWithResultZero)
         HRESULT status;
         Calls sequence;
     } const cases[] = {
-        {"ExitWindowsEx", nullptr, "NoSuchExport", 2, kEntryNotFound,
+        {"ExitWindowsEx",
+         nullptr,
+         "NoSuchExport",
+         2,
+         kEntryNotFound,
          {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose}},
         {"ExitWindowsEx", nullptr, "NoSuchExport", 1, kEntryNotFound, {kVersion}},
-        {"ExitWindowsEx", "tarnwick_no_such_library", nullptr, 2, kFileNotFound,
+        {"ExitWindowsEx",
+         "tarnwick_no_such_library",
+         nullptr,
+         2,
+         kFileNotFound,
          {kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose}},
-        {"AdjustTokenPrivileges", nullptr, "NoSuchExport", 2, kEntryNotFound,
+        {"AdjustTokenPrivileges",
+         nullptr,
+         "NoSuchExport",
+         2,
+         kEntryNotFound,
          {kVersion, kProcessCall, kOpen, kLookup, kClose}},
-        {"LookupPrivilegeValueA", nullptr, "NoSuchExport", 2, kEntryNotFound,
+        {"LookupPrivilegeValueA",
+         nullptr,
+         "NoSuchExport",
+         2,
+         kEntryNotFound,
          {kVersion, kProcessCall, kOpen, kClose}},
-        {"OpenProcessToken", nullptr, "NoSuchExport", 2, kEntryNotFound,
-         {kVersion, kProcessCall}},
+        {"OpenProcessToken", nullptr, "NoSuchExport", 2, kEntryNotFound, {kVersion, kProcessCall}},
         {"GetCurrentProcess", "tarnwick_no_such_library", nullptr, 2, kFileNotFound, {kVersion}},
         {"GetVersionExA", nullptr, "NoSuchExport", 2, kEntryNotFound, {}},
     };

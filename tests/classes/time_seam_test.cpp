@@ -74,7 +74,7 @@ TEST_F(TimeSeam, FieldsBecomeTwoDigitsJoinedByColons)
         {at(9, 9, 9), L"09:09:09"},
         {at(12, 0, 59, 999), L"12:00:59"},  // the milliseconds are ignored
         {at(1, 10, 9, 500), L"01:10:09"},
-        {at(123, 0, 5), L"123:00:05"},      // no field is cut to two digits
+        {at(123, 0, 5), L"123:00:05"},  // no field is cut to two digits
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(narrow(c.text));
@@ -110,8 +110,8 @@ TEST_F(TimeSeam, DispatchByNameGivesTheSameTexts)
     g_local = at(0, 0, 0);
     auto dispatch = clock_.as<IDispatch>();
     ASSERT_TRUE(dispatch);
-    for (const auto& [name, text] : {std::pair{L"CurrentGMTTime", L"23:59:59"},
-                                     std::pair{L"CurrentLocalTime", L"00:00:00"}}) {
+    for (const auto& [name, text] :
+         {std::pair{L"CurrentGMTTime", L"23:59:59"}, std::pair{L"CurrentLocalTime", L"00:00:00"}}) {
         EXPECT_EQ(std::wstring(text), text_by_name(dispatch.get(), name));
     }
 }

@@ -26,7 +26,7 @@ TEST_F(TimeReal, TextsFollowTheirClocks)
     const struct {
         const wchar_t* method;
         HRESULT (STDMETHODCALLTYPE _Time::*call)(BSTR*);
-        void (WINAPI *clock)(LPSYSTEMTIME);
+        void(WINAPI* clock)(LPSYSTEMTIME);
     } clocks[] = {
         {L"CurrentGMTTime", &_Time::CurrentGMTTime, &GetSystemTime},
         {L"CurrentLocalTime", &_Time::CurrentLocalTime, &GetLocalTime},

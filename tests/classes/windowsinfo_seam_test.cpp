@@ -86,8 +86,8 @@ TEST_F(WindowsInfoSeam, OSTypePassesThePlatformIdOnAndZeroOnFailure)
         BOOL succeeds;
         LONG result;
     } const cases[] = {
-        {0, TRUE, 0}, {1, TRUE, 1}, {2, TRUE, 2}, {3, TRUE, 3}, {7, TRUE, 7},
-        {0xFFFFFFFF, TRUE, -1}, {2, FALSE, 0}, {1, FALSE, 0},
+        {0, TRUE, 0}, {1, TRUE, 1},           {2, TRUE, 2},  {3, TRUE, 3},
+        {7, TRUE, 7}, {0xFFFFFFFF, TRUE, -1}, {2, FALSE, 0}, {1, FALSE, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(platform(c.id, c.succeeds));
@@ -103,9 +103,11 @@ TEST_F(WindowsInfoSeam, VersionTextFromTheKeyOfThePlatform)
 {
     FakeRegistry registry;
     ASSERT_EQ(S_OK, registry.status());
-    registry.keys[kNtKey] = {{"ProductName", "Tarnwick NT"}, {"CurrentVersion", "6.3"},
+    registry.keys[kNtKey] = {{"ProductName", "Tarnwick NT"},
+                             {"CurrentVersion", "6.3"},
                              {"VersionNumber", "wrong value"}};
-    registry.keys[k9xKey] = {{"ProductName", "Tarnwick 98"}, {"VersionNumber", "4.10.2222"},
+    registry.keys[k9xKey] = {{"ProductName", "Tarnwick 98"},
+                             {"VersionNumber", "4.10.2222"},
                              {"CurrentVersion", "wrong value"}};
 
     // Each value is read from its own opening of the platform's key.
@@ -124,10 +126,9 @@ TEST_F(WindowsInfoSeam, VersionTextFromTheKeyOfThePlatform)
         g_platform_id = p.id;
         EXPECT_EQ(p.text, version_text());
         const std::string open = format("RegOpenKeyExA(0x80000002, \"%s\")", p.key);
-        EXPECT_EQ((std::vector<std::string>{"GetVersionExA", open, "RegQueryValueExA(\"ProductName\")",
-                                            "RegCloseKey", open,
-                                            format("RegQueryValueExA(\"%s\")", p.version_value),
-                                            "RegCloseKey"}),
+        EXPECT_EQ((std::vector<std::string>{
+                      "GetVersionExA", open, "RegQueryValueExA(\"ProductName\")", "RegCloseKey",
+                      open, format("RegQueryValueExA(\"%s\")", p.version_value), "RegCloseKey"}),
                   calls());
     }
     EXPECT_EQ(0u, registry.open_keys());
@@ -148,7 +149,8 @@ TEST_F(WindowsInfoSeam, MissingValuesShortenOrEmptyTheText)
         {1, {{"VersionNumber", "4.10"}}, L""},
         // Empty values are values.
         {2, {{"ProductName", ""}, {"CurrentVersion", ""}}, L"Operating System:  Version \r\n"},
-        {2, {{"ProductName", "A B"}, {"CurrentVersion", "10.0 x"}},
+        {2,
+         {{"ProductName", "A B"}, {"CurrentVersion", "10.0 x"}},
          L"Operating System: A B Version 10.0 x\r\n"},
     };
     for (const Case& c : cases) {
@@ -197,8 +199,8 @@ TEST_F(WindowsInfoSeam, OtherPlatformIdsReadNoRegistry)
 TEST_F(WindowsInfoSeam, BrowserKeysAreBuiltFromTheProgIDAsRead)
 {
     struct Case {
-        const char* prog_id;         // null: no .htm key
-        const char* command_key;     // where the command line lies; null: nowhere
+        const char* prog_id;      // null: no .htm key
+        const char* command_key;  // where the command line lies; null: nowhere
         const char* command;
         const wchar_t* path;
     } const cases[] = {
@@ -208,7 +210,8 @@ TEST_F(WindowsInfoSeam, BrowserKeysAreBuiltFromTheProgIDAsRead)
         {" Tarnwick HTML ", "Software\\Classes\\ Tarnwick HTML \\shell\\open\\command",
          "C:\\web\\web.exe %1", L"C:\\web\\web.exe"},
         // Empty: the two separators meet.
-        {"", "Software\\Classes\\\\shell\\open\\command", "C:\\empty\\empty.exe", L"C:\\empty\\empty.exe"},
+        {"", "Software\\Classes\\\\shell\\open\\command", "C:\\empty\\empty.exe",
+         L"C:\\empty\\empty.exe"},
         // The command key is missing.
         {"TarnwickHTML", nullptr, nullptr, L""},
         // No .htm key.
@@ -233,8 +236,9 @@ TEST_F(WindowsInfoSeam, BrowserKeysAreBuiltFromTheProgIDAsRead)
         if (c.prog_id) {
             expected.push_back("RegQueryValueExA(\"\")");
             expected.push_back("RegCloseKey");
-            expected.push_back(format("RegOpenKeyExA(0x80000002, \"Software\\Classes\\%s\\shell\\open\\command\")",
-                                      c.prog_id));
+            expected.push_back(
+                format("RegOpenKeyExA(0x80000002, \"Software\\Classes\\%s\\shell\\open\\command\")",
+                       c.prog_id));
             if (c.command_key) {
                 expected.push_back("RegQueryValueExA(\"\")");
                 expected.push_back("RegCloseKey");

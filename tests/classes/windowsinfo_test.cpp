@@ -115,8 +115,8 @@ const LocationCase kLocations[] = {
     {L"\"exe", L"exe"},
     {L"\"exe\"", L"exe"},
     {L"exeexe x", L"exeexe"},
-    {L"\"\"C:\\web.exe\"", L"\"C:\\web.exe"},       // only the first quote goes
-    {L" \"C:\\web.exe\" x", L" \"C:\\web.exe"},     // only the first character is tested
+    {L"\"\"C:\\web.exe\"", L"\"C:\\web.exe"},    // only the first quote goes
+    {L" \"C:\\web.exe\" x", L" \"C:\\web.exe"},  // only the first character is tested
     {L"C:\\W\u00e9b\\w\u00e9b.exe -x", L"C:\\W\u00e9b\\w\u00e9b.exe"},
     {L"C:\\web\\web.Exe -x", L""},
     {L"\"C:\\WEB\\WEB.EXE\" -url", L""},
@@ -147,7 +147,7 @@ TEST_F(WindowsInfoReal, LocationByNameRewritesTheCallersVariable)
 {
     for (const LocationCase& c : kLocations) {
         SCOPED_TRACE(narrow(c.in));
-        {   // a string variable by reference
+        {  // a string variable by reference
             Bstr path(c.in);
             VARIANT arg = testkit::v_str(nullptr);
             V_VT(&arg) = VT_BYREF | VT_BSTR;
@@ -157,7 +157,7 @@ TEST_F(WindowsInfoReal, LocationByNameRewritesTheCallersVariable)
             EXPECT_EQ(c.out, path.str());
             EXPECT_EQ(VT_EMPTY, V_VT(&result));
         }
-        {   // a script's variable: a variant by reference
+        {  // a script's variable: a variant by reference
             testkit::Variant variable;
             V_VT(&variable) = VT_BSTR;
             V_BSTR(&variable) = SysAllocString(c.in);
@@ -167,7 +167,7 @@ TEST_F(WindowsInfoReal, LocationByNameRewritesTheCallersVariable)
             ASSERT_EQ(VT_BSTR, V_VT(&variable));
             EXPECT_EQ(c.out, std::wstring(V_BSTR(&variable), SysStringLen(V_BSTR(&variable))));
         }
-        {   // by value: the method works on a copy
+        {  // by value: the method works on a copy
             Bstr value(c.in);
             testkit::Variant result;
             EXPECT_EQ(S_OK, testkit::call_by_name(by_name_.get(), L"GetLocation",

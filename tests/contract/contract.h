@@ -13,7 +13,10 @@
 
 namespace contract {
 
-inline std::wstring library_path() { return testkit::env_path("TARNWICK_DLL"); }
+inline std::wstring library_path()
+{
+    return testkit::env_path("TARNWICK_DLL");
+}
 
 using namespace testkit;
 

@@ -61,7 +61,8 @@ public:
     {
         for (unsigned i = 0; i < sections_; ++i) {
             const size_t s = section_table_ + 40 * i;
-            const DWORD va = u32(s + 12), size = std::max(u32(s + 8), u32(s + 16)), raw = u32(s + 20);
+            const DWORD va = u32(s + 12), size = std::max(u32(s + 8), u32(s + 16)),
+                        raw = u32(s + 20);
             if (rva >= va && rva < va + size)
                 return raw + (rva - va);
         }
@@ -98,7 +99,8 @@ TEST(ContractImage, ExactlyFourExportsAtOrdinalsOneToFour)
 {
     Image image(library_path());
     ASSERT_TRUE(image.ok());
-    EXPECT_EQ(image.machine(), sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(image.machine(),
+              sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
     EXPECT_EQ(image.magic(), sizeof(void*) == 8 ? 0x20B : 0x10B);
     EXPECT_TRUE(image.characteristics() & IMAGE_FILE_DLL);
 
@@ -123,17 +125,18 @@ TEST(ContractImage, ExactlyFourExportsAtOrdinalsOneToFour)
         EXPECT_NE(target, 0u);
         EXPECT_FALSE(target >= rva && target < rva + size) << "forwarded export";
     }
-    const std::map<DWORD, std::string> expected = {
-        {1, "DllCanUnloadNow"}, {2, "DllGetClassObject"},
-        {3, "DllRegisterServer"}, {4, "DllUnregisterServer"}};
+    const std::map<DWORD, std::string> expected = {{1, "DllCanUnloadNow"},
+                                                   {2, "DllGetClassObject"},
+                                                   {3, "DllRegisterServer"},
+                                                   {4, "DllUnregisterServer"}};
     EXPECT_EQ(by_ordinal, expected);
 
     // The loader agrees.
     HMODULE m = LoadLibraryW(library_path().c_str());
     ASSERT_TRUE(m);
     for (const auto& [ordinal, name] : expected)
-        EXPECT_EQ(GetProcAddress(m, name.c_str()),
-                  GetProcAddress(m, MAKEINTRESOURCEA(ordinal))) << name;
+        EXPECT_EQ(GetProcAddress(m, name.c_str()), GetProcAddress(m, MAKEINTRESOURCEA(ordinal)))
+            << name;
 }
 
 // Only system libraries; every declared function is bound by name at run
@@ -143,7 +146,7 @@ TEST(ContractImage, ImportsOnlySystemLibraries)
 {
     Image image(library_path());
     ASSERT_TRUE(image.ok());
-    const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll", "ole32.dll",
+    const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll",   "ole32.dll",
                                           "oleaut32.dll", "advapi32.dll", "user32.dll"};
     std::set<std::string> bound_at_run_time;
     for (const Declared& d : kDeclared)
@@ -250,9 +253,9 @@ TEST_F(ContractResources, InterfaceIdentifierResources)
         EXPECT_EQ(stored, a->guid);
         ti->ReleaseTypeAttr(a);
         Bstr name;
-        ASSERT_EQ(lib->GetDocumentation(static_cast<INT>(2 * i), name.put(), nullptr, nullptr,
-                                        nullptr),
-                  S_OK);
+        ASSERT_EQ(
+            lib->GetDocumentation(static_cast<INT>(2 * i), name.put(), nullptr, nullptr, nullptr),
+            S_OK);
         EXPECT_EQ(name.str(), c.iface);
     }
 }
@@ -306,8 +309,8 @@ TEST_F(ContractResources, VersionBlock)
         wchar_t* value = nullptr;
         length = 0;
         const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + s.key;
-        ASSERT_TRUE(VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value),
-                                   &length))
+        ASSERT_TRUE(
+            VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
             << "missing";
         const std::wstring text = value && length ? std::wstring(value) : std::wstring();
         EXPECT_EQ(text, s.value);

@@ -50,7 +50,11 @@ protected:
 
 struct Attr {
     explicit Attr(ITypeInfo* ti) : ti_(ti) { ti->GetTypeAttr(&a); }
-    ~Attr() { if (a) ti_->ReleaseTypeAttr(a); }
+    ~Attr()
+    {
+        if (a)
+            ti_->ReleaseTypeAttr(a);
+    }
     TYPEATTR* operator->() const { return a; }
     ITypeInfo* ti_;
     TYPEATTR* a = nullptr;
@@ -58,7 +62,11 @@ struct Attr {
 
 struct Func {
     Func(ITypeInfo* ti, UINT index) : ti_(ti) { ti->GetFuncDesc(index, &f); }
-    ~Func() { if (f) ti_->ReleaseFuncDesc(f); }
+    ~Func()
+    {
+        if (f)
+            ti_->ReleaseFuncDesc(f);
+    }
     FUNCDESC* operator->() const { return f; }
     ITypeInfo* ti_;
     FUNCDESC* f = nullptr;
@@ -95,9 +103,9 @@ TEST_F(ContractTypeLib, EightTypesInOrder)
         SCOPED_TRACE(i);
         Bstr name, doc;
         DWORD context = 99;
-        ASSERT_EQ(lib_->GetDocumentation(static_cast<INT>(i), name.put(), doc.put(), &context,
-                                         nullptr),
-                  S_OK);
+        ASSERT_EQ(
+            lib_->GetDocumentation(static_cast<INT>(i), name.put(), doc.put(), &context, nullptr),
+            S_OK);
         EXPECT_EQ(name.str(), is_class ? c.name : c.iface);
         EXPECT_EQ(doc.str(), L"") << "no help strings";
         EXPECT_EQ(context, 0u);
@@ -274,16 +282,16 @@ TEST_F(ContractTypeLib, DispatchIdentifiersByName)
         for (const auto& p : m.params)
             names.push_back(const_cast<LPOLESTR>(p.name));
         std::vector<MEMBERID> ids(names.size(), 0);
-        ASSERT_EQ(dispatch->GetIDsOfNames(names.data(), static_cast<UINT>(names.size()), ids.data()),
-                  S_OK);
+        ASSERT_EQ(
+            dispatch->GetIDsOfNames(names.data(), static_cast<UINT>(names.size()), ids.data()),
+            S_OK);
         EXPECT_EQ(ids[0], m.id);
         for (size_t p = 1; p < ids.size(); ++p)
             EXPECT_EQ(ids[p], static_cast<MEMBERID>(p - 1));
     }
-    for (const auto& [iface, name] : {std::pair{&IID__Registry, L"RootKeyFromName"},
-                                      std::pair{&IID__Reboot, L"RestartWindows"},
-                                      std::pair{&IID__Reboot, L"IsWindowsNT"},
-                                      std::pair{&IID__Reboot, L"GetPlatformId"}}) {
+    for (const auto& [iface, name] :
+         {std::pair{&IID__Registry, L"RootKeyFromName"}, std::pair{&IID__Reboot, L"RestartWindows"},
+          std::pair{&IID__Reboot, L"IsWindowsNT"}, std::pair{&IID__Reboot, L"GetPlatformId"}}) {
         SCOPED_TRACE(narrow(name));
         Com<ITypeInfo> dispatch;
         ASSERT_EQ(lib_->GetTypeInfoOfGuid(*iface, dispatch.put()), S_OK);
@@ -304,8 +312,8 @@ TEST_F(ContractTypeLib, ObjectsAnswerNamesFromTheTypeLibrary)
     auto object = [&](REFCLSID clsid) {
         Com<IClassFactory> f;
         Com<IDispatch> d;
-        if (SUCCEEDED(get_class_object(clsid, IID_IClassFactory,
-                                       reinterpret_cast<void**>(f.put()))))
+        if (SUCCEEDED(
+                get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(f.put()))))
             f->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(d.put()));
         return d;
     };

@@ -59,8 +59,8 @@ void dump_key(HKEY parent, const std::wstring& path, REGSAM view, const char* vi
         while (!text.empty() && text.back() == L'\0')
             text.pop_back();
         std::ostringstream line;
-        line << view_name << '|' << narrow(lower(path)) << '|' << narrow(lower(name)) << '|'
-             << type << '|' << narrow(text);
+        line << view_name << '|' << narrow(lower(path)) << '|' << narrow(lower(name)) << '|' << type
+             << '|' << narrow(text);
         out.push_back(line.str());
     }
     // An empty key is an entry too.
@@ -123,7 +123,10 @@ fs::path install_folder()
     return fs::path(path) / L"Tarnwick";
 }
 
-fs::path reference_file() { return testkit::env_path("TARNWICK_MSI_REFERENCE"); }
+fs::path reference_file()
+{
+    return testkit::env_path("TARNWICK_MSI_REFERENCE");
+}
 
 // Runs a command line to its end; returns its exit code.
 DWORD run(std::wstring command)
@@ -131,8 +134,8 @@ DWORD run(std::wstring command)
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi))
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
         return static_cast<DWORD>(-1);
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
@@ -193,12 +196,13 @@ TEST(SelfRegistration, WritesTheReferenceAndRemovesItAgain)
                                          "\\inprocserver32||1|"))
         << joined(registered);
     EXPECT_TRUE(contains(registered, "|threadingmodel|1|Apartment"));
-    EXPECT_TRUE(contains(registered, native + "tarnwickdll.time\\clsid||1|" +
-                                         narrow(guid_text(CLSID_Time))));
+    EXPECT_TRUE(contains(registered,
+                         native + "tarnwickdll.time\\clsid||1|" + narrow(guid_text(CLSID_Time))));
     EXPECT_TRUE(contains(registered, native + "interface\\" +
                                          narrow(lower(guid_text(IID__WindowsInfo))) +
                                          "\\proxystubclsid32||1|"));
-    EXPECT_TRUE(contains(registered, std::string(sizeof(void*) == 8 ? "\\0\\win64||1|" : "\\0\\win32||1|")));
+    EXPECT_TRUE(contains(registered,
+                         std::string(sizeof(void*) == 8 ? "\\0\\win64||1|" : "\\0\\win32||1|")));
     EXPECT_GE(registered.size(), 60u);
     EXPECT_TRUE(left.empty()) << "left after DllUnregisterServer:\n" << joined(left);
 
@@ -235,9 +239,8 @@ void expect_installed_like_the_library()
         // in the 64-bit view. A 32-bit package cannot write there (it has no
         // 64-bit components); 64-bit clients cannot load the 32-bit library
         // anyway. These are the only entries it leaves out.
-        std::erase_if(reference, [](const std::string& line) {
-            return line.rfind("64|interface\\", 0) == 0;
-        });
+        std::erase_if(reference,
+                      [](const std::string& line) { return line.rfind("64|interface\\", 0) == 0; });
     }
     std::vector<std::string> missing, extra;
     std::set_difference(reference.begin(), reference.end(), installed.begin(), installed.end(),
@@ -255,7 +258,8 @@ std::wstring package_value(const fs::path& package, const std::wstring& query)
 {
     std::wstring value;
     MSIHANDLE db = 0, view = 0, record = 0;
-    if (MsiOpenDatabaseW(package.c_str(), reinterpret_cast<LPCWSTR>(MSIDBOPEN_READONLY), &db) == ERROR_SUCCESS &&
+    if (MsiOpenDatabaseW(package.c_str(), reinterpret_cast<LPCWSTR>(MSIDBOPEN_READONLY), &db) ==
+            ERROR_SUCCESS &&
         MsiDatabaseOpenViewW(db, query.c_str(), &view) == ERROR_SUCCESS &&
         MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
         wchar_t text[256];
@@ -271,15 +275,17 @@ std::wstring package_value(const fs::path& package, const std::wstring& query)
 
 std::wstring package_property(const fs::path& package, const wchar_t* name)
 {
-    return package_value(package, std::wstring(L"SELECT `Value` FROM `Property` WHERE `Property` = '") +
-                                      name + L"'");
+    return package_value(package,
+                         std::wstring(L"SELECT `Value` FROM `Property` WHERE `Property` = '") +
+                             name + L"'");
 }
 
 std::vector<std::wstring> related_products(const std::wstring& upgrade_code)
 {
     std::vector<std::wstring> out;
     wchar_t code[39];
-    for (DWORD i = 0; MsiEnumRelatedProductsW(upgrade_code.c_str(), 0, i, code) == ERROR_SUCCESS; ++i)
+    for (DWORD i = 0; MsiEnumRelatedProductsW(upgrade_code.c_str(), 0, i, code) == ERROR_SUCCESS;
+         ++i)
         out.push_back(code);
     return out;
 }

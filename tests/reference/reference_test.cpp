@@ -29,8 +29,8 @@ struct Identifier {
 };
 
 struct Reference {
-    std::map<std::string, Interface> interfaces;      // by interface name
-    std::map<std::string, Identifier> identifiers;    // by name
+    std::map<std::string, Interface> interfaces;    // by interface name
+    std::map<std::string, Identifier> identifiers;  // by name
 };
 
 std::string narrow(const wchar_t* s, size_t n)
@@ -40,7 +40,10 @@ std::string narrow(const wchar_t* s, size_t n)
         out += static_cast<char>(s[i]);
     return out;
 }
-std::string narrow(BSTR s) { return s ? narrow(s, SysStringLen(s)) : std::string(); }
+std::string narrow(BSTR s)
+{
+    return s ? narrow(s, SysStringLen(s)) : std::string();
+}
 
 std::vector<std::string> cells(const std::string& row)
 {
@@ -103,11 +106,16 @@ Reference parse(std::istream& in)
 std::string type_name(const TYPEDESC& t)
 {
     switch (t.vt) {
-    case VT_I4: return "Long";
-    case VT_I2: return "Integer";
-    case VT_BOOL: return "Boolean";
-    case VT_BSTR: return "String";
-    default: return "vt" + std::to_string(t.vt);
+    case VT_I4:
+        return "Long";
+    case VT_I2:
+        return "Integer";
+    case VT_BOOL:
+        return "Boolean";
+    case VT_BSTR:
+        return "String";
+    default:
+        return "vt" + std::to_string(t.vt);
     }
 }
 

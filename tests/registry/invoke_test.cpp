@@ -34,19 +34,19 @@ protected:
     HRESULT query(VARIANT data, Variant& result)
     {
         Bstr key(path_), name(L"v");
-        return testkit::call_by_name(object_.get(), L"QueryRegValue",
-                                     {testkit::v_i4(kHKCU), testkit::v_str(key.get()),
-                                      testkit::v_str(name.get()), data},
-                                     &result);
+        return testkit::call_by_name(
+            object_.get(), L"QueryRegValue",
+            {testkit::v_i4(kHKCU), testkit::v_str(key.get()), testkit::v_str(name.get()), data},
+            &result);
     }
     // SetRegValue(HKCU, path, name, SettingBuffer) with the buffer as given.
     HRESULT set(const wchar_t* value_name, VARIANT buffer, Variant& result)
     {
         Bstr key(path_), name(value_name);
-        return testkit::call_by_name(object_.get(), L"SetRegValue",
-                                     {testkit::v_i4(kHKCU), testkit::v_str(key.get()),
-                                      testkit::v_str(name.get()), buffer},
-                                     &result);
+        return testkit::call_by_name(
+            object_.get(), L"SetRegValue",
+            {testkit::v_i4(kHKCU), testkit::v_str(key.get()), testkit::v_str(name.get()), buffer},
+            &result);
     }
     HRESULT create_key(const std::wstring& sub, VARIANT status, Variant& result)
     {
@@ -190,9 +190,9 @@ TEST_F(RegistryInvoke, MalformedCallsAreRefused)
     EXPECT_EQ(V_VT(&data), VT_EMPTY);
 
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    EXPECT_EQ(object_->Invoke(0x60030000, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr,
-                              nullptr),
-              DISP_E_MEMBERNOTFOUND);  // the private RootKeyFromName has no entry
+    EXPECT_EQ(
+        object_->Invoke(0x60030000, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+        DISP_E_MEMBERNOTFOUND);  // the private RootKeyFromName has no entry
 }
 
 }  // namespace

@@ -17,7 +17,10 @@ namespace {
 
 const std::wstring kTests = L"Software\\TarnwickTests\\registry\\";
 
-std::wstring widen(const char* s) { return std::wstring(s, s + std::char_traits<char>::length(s)); }
+std::wstring widen(const char* s)
+{
+    return std::wstring(s, s + std::char_traits<char>::length(s));
+}
 
 class RegistryFixture : public ::testing::Test {
 protected:
@@ -112,8 +115,7 @@ TEST_F(RegistryRead, ValueDataBecomesText)
             char name[16];
             std::snprintf(name, sizeof name, "v%u", static_cast<unsigned>(i));
             const std::wstring wname = widen(name);
-            ASSERT_EQ(set_bytes(HKEY_CURRENT_USER, path, name, c.type, c.bytes),
-                      ERROR_SUCCESS);
+            ASSERT_EQ(set_bytes(HKEY_CURRENT_USER, path, name, c.type, c.bytes), ERROR_SUCCESS);
             if (c.bytes.size() <= 1024) {  // the bytes that the ANSI query sees
                 auto stored = read_bytes(HKEY_CURRENT_USER, path, name);
                 ASSERT_TRUE(stored);
@@ -348,7 +350,8 @@ TEST_F(RegistryWrite, TextOutsideTheAnsiCodePage)
         EXPECT_EQ(written, 1);
         // Strings of the same size now would take the caller's memory if the
         // method had freed the caller's text.
-        Bstr probe1(std::wstring(original.size(), L'#')), probe2(std::wstring(original.size(), L'%'));
+        Bstr probe1(std::wstring(original.size(), L'#')),
+            probe2(std::wstring(original.size(), L'%'));
         EXPECT_EQ(value.str(), original);
         EXPECT_EQ(read_text(HKEY_CURRENT_USER, path, L"write"), converted);
     });
@@ -471,12 +474,23 @@ TEST_F(RegistryRoots, OtherNamesBehaveLikeAMissingKey)
     }
     ASSERT_EQ(set_text(HKEY_USERS, users_base, L"v", L"present"), ERROR_SUCCESS);
 
-    const wchar_t* names[] = {L"hklm", L"Hklm", L"HKLM ", L" HKLM", L"hkcu", L"Hkcu",
-                              L"HKCU ", L"hkey_current_user", L"HKEY_LOCAL_MACHINE ",
-                              L"HKEY_USERS", L"HKU", L"HKCR\\", L""};
+    const wchar_t* names[] = {L"hklm",
+                              L"Hklm",
+                              L"HKLM ",
+                              L" HKLM",
+                              L"hkcu",
+                              L"Hkcu",
+                              L"HKCU ",
+                              L"hkey_current_user",
+                              L"HKEY_LOCAL_MACHINE ",
+                              L"HKEY_USERS",
+                              L"HKU",
+                              L"HKCR\\",
+                              L""};
     each_route([&](Route& r, const std::wstring&) {
         for (const wchar_t* name : names) {
-            SCOPED_TRACE(testing::Message() << "'" << std::string(name, name + wcslen(name)) << "'");
+            SCOPED_TRACE(testing::Message()
+                         << "'" << std::string(name, name + wcslen(name)) << "'");
             const std::wstring path = std::wstring(name) == L"HKEY_USERS" ? users_base : base_;
             Bstr key(path), value(L"v"), result;
             EXPECT_EQ(r.RegReadString(name, key, value, result), S_OK);

@@ -50,8 +50,8 @@ public:
     {
         return value_call(L"QueryRegValue", root, sub, value, data, ok);
     }
-    HRESULT SetRegValue(LONG root, const std::wstring& sub, const std::wstring& value,
-                        Bstr& buffer, VARIANT_BOOL& ok)
+    HRESULT SetRegValue(LONG root, const std::wstring& sub, const std::wstring& value, Bstr& buffer,
+                        VARIANT_BOOL& ok)
     {
         return value_call(L"SetRegValue", root, sub, value, buffer, ok);
     }
@@ -171,8 +171,7 @@ private:
 };
 
 // Both routes over objects of one library: `make` creates a _Registry.
-template <class Make>
-std::vector<std::unique_ptr<Route>> both_routes(Make make)
+template <class Make> std::vector<std::unique_ptr<Route>> both_routes(Make make)
 {
     std::vector<std::unique_ptr<Route>> routes;
     routes.push_back(std::make_unique<EarlyRoute>(make()));

@@ -28,7 +28,8 @@ void run_thread(unsigned index, const std::wstring& base, ThreadReport& report)
     report.apartment = apartment.hr;
     if (FAILED(apartment.hr))
         return;
-    const Area area{base + L"\\t" + std::to_wstring(index), base + L"\\t" + std::to_wstring(index) + L"\\missing"};
+    const Area area{base + L"\\t" + std::to_wstring(index),
+                    base + L"\\t" + std::to_wstring(index) + L"\\missing"};
     unsigned round = 0;
     while (report.calls < kCallsPerThread && !::testing::Test::HasFailure()) {
         for (const ClassRef* each : kClasses) {
@@ -133,7 +134,8 @@ TEST(Apartments, EightThreadsOfEveryClassLoseNothing)
         EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, key + L"\\missing"));
         Key k;
         DWORD subkeys = 0, values = 0;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, k.put()), ERROR_SUCCESS);
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, k.put()),
+                  ERROR_SUCCESS);
         ASSERT_EQ(RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                                    &values, nullptr, nullptr, nullptr, nullptr),
                   ERROR_SUCCESS);

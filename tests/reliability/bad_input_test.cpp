@@ -8,7 +8,10 @@
 namespace reliability {
 namespace {
 
-std::string label(const wchar_t* s) { return narrow(s); }
+std::string label(const wchar_t* s)
+{
+    return narrow(s);
+}
 
 // The registry area of one test process. Calls that must be refused aim
 // at the "fresh" targets, which a call that got through would create.
@@ -86,7 +89,8 @@ protected:
         const HRESULT hr = m.call(object, a, result, -1);
         if (FAILED(hr)) {
             if (m.result == VT_BSTR) {
-                EXPECT_EQ(V_BSTR(&result), nullptr) << "a text result of a failed call is the null string";
+                EXPECT_EQ(V_BSTR(&result), nullptr)
+                    << "a text result of a failed call is the null string";
             } else if (m.result != VT_EMPTY) {
                 EXPECT_EQ(text_of(result), m.result == VT_BOOL ? L"False" : L"0");
             }
@@ -195,8 +199,8 @@ TEST_F(BadInput, CountsNamesIdsFlagsAndInterfaces)
 
             // Bogus named ids: unknown, negative, repeated, or naming a
             // parameter already given by position.
-            std::vector<std::vector<DISPID>> bogus = {{static_cast<DISPID>(n)}, {99}, {-1},
-                                                     {DISPID_PROPERTYPUT}};
+            std::vector<std::vector<DISPID>> bogus = {
+                {static_cast<DISPID>(n)}, {99}, {-1}, {DISPID_PROPERTYPUT}};
             if (n > 1) {
                 bogus.push_back({0, 0});
                 bogus.push_back({1, 1});
@@ -225,7 +229,8 @@ TEST_F(BadInput, CountsNamesIdsFlagsAndInterfaces)
             }
 
             // A parameter name the method does not have.
-            LPOLESTR wrong[] = {const_cast<LPOLESTR>(m.name), const_cast<LPOLESTR>(L"NoSuchParameter")};
+            LPOLESTR wrong[] = {const_cast<LPOLESTR>(m.name),
+                                const_cast<LPOLESTR>(L"NoSuchParameter")};
             DISPID wrong_ids[2] = {0, 0};
             EXPECT_EQ(object->GetIDsOfNames(IID_NULL, wrong, 2, 0, wrong_ids), DISP_E_UNKNOWNNAME);
             EXPECT_EQ(wrong_ids[0], m.id);
@@ -269,9 +274,9 @@ TEST_F(BadInput, CountsNamesIdsFlagsAndInterfaces)
         }
 
         // No DISPPARAMS, or inconsistent ones.
-        EXPECT_EQ(object->Invoke(m.id, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr,
-                                 nullptr),
-                  E_INVALIDARG);
+        EXPECT_EQ(
+            object->Invoke(m.id, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
+            E_INVALIDARG);
         VARIANT one = v_i4(1);
         DISPID named_one = 0;
         DISPPARAMS more_named{&one, &named_one, 0, 1};
@@ -291,11 +296,16 @@ TEST_F(BadInput, CountsNamesIdsFlagsAndInterfaces)
         const wchar_t* name;
     };
     const Unknown names[] = {
-        {&kRegistry, L"RootKeyFromName"}, {&kReboot, L"RestartWindows"},
-        {&kReboot, L"IsWindowsNT"},     {&kReboot, L"GetPlatformId"},
-        {&kTime, L"Reboot"},          {&kWindowsInfo, L"QueryRegValue"},
-        {&kRegistry, L"NoSuchMethod"},    {&kWindowsInfo, L""},
-        {&kTime, L"CurrentGMTTime "}, {&kReboot, L"Reboot2"},
+        {&kRegistry, L"RootKeyFromName"},
+        {&kReboot, L"RestartWindows"},
+        {&kReboot, L"IsWindowsNT"},
+        {&kReboot, L"GetPlatformId"},
+        {&kTime, L"Reboot"},
+        {&kWindowsInfo, L"QueryRegValue"},
+        {&kRegistry, L"NoSuchMethod"},
+        {&kWindowsInfo, L""},
+        {&kTime, L"CurrentGMTTime "},
+        {&kReboot, L"Reboot2"},
     };
     for (const Unknown& u : names) {
         LPOLESTR list[] = {const_cast<LPOLESTR>(u.name)};
@@ -310,8 +320,8 @@ TEST_F(BadInput, CountsNamesIdsFlagsAndInterfaces)
         LPOLESTR list[] = {const_cast<LPOLESTR>(L"x")};
         DISPID id;
         EXPECT_EQ(object->GetIDsOfNames(IID_IDispatch, list, 1, 0, &id), DISP_E_UNKNOWNINTERFACE);
-        const DISPID ids[] = {DISPID_VALUE, DISPID_UNKNOWN, DISPID_NEWENUM, 1, 0x60020000,
-                              0x60030007, 0x60040000, 0x7FFFFFFF};
+        const DISPID ids[] = {DISPID_VALUE, DISPID_UNKNOWN, DISPID_NEWENUM, 1,
+                              0x60020000,   0x60030007,     0x60040000,     0x7FFFFFFF};
         for (DISPID bad : ids) {
             Invoked call;
             invoke(call, object, bad, {});
@@ -350,9 +360,13 @@ const Kind kKinds[] = {
     {"an IUnknown object", Kind::kAny, DISP_E_TYPEMISMATCH,
      [](VARIANT& v, IDispatch* o) { V_VT(&v) = VT_UNKNOWN, V_UNKNOWN(&v) = o, o->AddRef(); }},
     {"a SAFEARRAY of Long", Kind::kAny, DISP_E_TYPEMISMATCH,
-     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_ARRAY | VT_I4, V_ARRAY(&v) = SafeArrayCreateVector(VT_I4, 0, 3); }},
+     [](VARIANT& v, IDispatch*) {
+         V_VT(&v) = VT_ARRAY | VT_I4, V_ARRAY(&v) = SafeArrayCreateVector(VT_I4, 0, 3);
+     }},
     {"a SAFEARRAY of String", Kind::kAny, DISP_E_TYPEMISMATCH,
-     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_ARRAY | VT_BSTR, V_ARRAY(&v) = SafeArrayCreateVector(VT_BSTR, 0, 2); }},
+     [](VARIANT& v, IDispatch*) {
+         V_VT(&v) = VT_ARRAY | VT_BSTR, V_ARRAY(&v) = SafeArrayCreateVector(VT_BSTR, 0, 2);
+     }},
     {"Null (VT_NULL)", Kind::kAny, DISP_E_TYPEMISMATCH,
      [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_NULL; }},
     {"a missing optional argument (VT_ERROR)", Kind::kAny, DISP_E_TYPEMISMATCH,
@@ -376,12 +390,16 @@ const Kind kKinds[] = {
     {"3000000000 (64-bit integer) for a Long", Kind::kNumber, DISP_E_OVERFLOW,
      [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_I8, V_I8(&v) = 3000000000LL; }},
     {"\"3000000000\" for a Long", Kind::kNumber, DISP_E_OVERFLOW,
-     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L"3000000000"); }},
+     [](VARIANT& v, IDispatch*) {
+         V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L"3000000000");
+     }},
     // Converted: the method runs with the converted value. Numbers are
     // chosen so that no handle of this process can be meant.
     {"Empty (VT_EMPTY)", Kind::kAny, S_OK, [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_EMPTY; }},
     {"\" 1000000000 \" for a Long", Kind::kNumber, S_OK,
-     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L" 1000000000 "); }},
+     [](VARIANT& v, IDispatch*) {
+         V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L" 1000000000 ");
+     }},
     {"1000000000.5 (Double) for a Long", Kind::kNumber, S_OK,
      [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_R8, V_R8(&v) = 1000000000.5; }},
     {"True (Boolean) for a Long", Kind::kNumber, S_OK,
@@ -459,7 +477,8 @@ TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
                             ++refused;
                         } else {
                             EXPECT_EQ(V_VT(&call.result), m.result);
-                            // A by-reference parameter hands its variable back in the declared type.
+                            // A by-reference parameter hands its variable back in the declared
+                            // type.
                             const bool written_back = by_ref && m.by_ref(p);
                             EXPECT_EQ(V_VT(&a[p]), written_back ? declared : before);
                             // None of these numbers is a key handle.
@@ -489,8 +508,8 @@ TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
             V_BYREF(&inner) = nullptr;
             for (VARTYPE vt : {VARTYPE(VT_BYREF | VT_VARIANT), VARTYPE(VT_BYREF | declared),
                                VARTYPE(VT_BYREF | VT_I2), VARTYPE(0)}) {
-                SCOPED_TRACE(label(m.name) + " parameter " + std::to_string(p) + ", null reference " +
-                             std::to_string(vt));
+                SCOPED_TRACE(label(m.name) + " parameter " + std::to_string(p) +
+                             ", null reference " + std::to_string(vt));
                 Args a;
                 good_args(m, true, a);
                 std::vector<VARIANT> args = rgvarg(m, a);
@@ -522,13 +541,16 @@ TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
     };
     const Converted conversions[] = {
         {"Empty", [](VARIANT& v) { V_VT(&v) = VT_EMPTY; }, 0, L""},
-        {"\" 1000000000 \"", [](VARIANT& v) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L" 1000000000 "); },
+        {"\" 1000000000 \"",
+         [](VARIANT& v) { V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocString(L" 1000000000 "); },
          1000000000, L" 1000000000 "},
-        {"1000000000.5", [](VARIANT& v) { V_VT(&v) = VT_R8, V_R8(&v) = 1000000000.5; }, 1000000000, nullptr},
+        {"1000000000.5", [](VARIANT& v) { V_VT(&v) = VT_R8, V_R8(&v) = 1000000000.5; }, 1000000000,
+         nullptr},
         {"2.5", [](VARIANT& v) { V_VT(&v) = VT_R8, V_R8(&v) = 2.5; }, 2, L"2.5"},
         {"3.5", [](VARIANT& v) { V_VT(&v) = VT_R8, V_R8(&v) = 3.5; }, 4, L"3.5"},
         {"True", [](VARIANT& v) { V_VT(&v) = VT_BOOL, V_BOOL(&v) = VARIANT_TRUE; }, -1, L"-1"},
-        {"Integer -30000", [](VARIANT& v) { V_VT(&v) = VT_I2, V_I2(&v) = -30000; }, -30000, L"-30000"},
+        {"Integer -30000", [](VARIANT& v) { V_VT(&v) = VT_I2, V_I2(&v) = -30000; }, -30000,
+         L"-30000"},
         {"Long 42", [](VARIANT& v) { V_VT(&v) = VT_I4, V_I4(&v) = 42; }, 42, L"42"},
         {"unsigned 3000000000", [](VARIANT& v) { V_VT(&v) = VT_UI4, V_UI4(&v) = 3000000000u; },
          static_cast<LONG>(3000000000u), nullptr},
@@ -541,8 +563,8 @@ TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
         if (std::string(c.label) != "the null string") {
             Variant status, result;
             c.make(status);
-            EXPECT_EQ(call_by_name(converter.get(), L"CreateRegKey", {v_i4(0), v_str(sub.get()), v_ref(&status)},
-                                   &result),
+            EXPECT_EQ(call_by_name(converter.get(), L"CreateRegKey",
+                                   {v_i4(0), v_str(sub.get()), v_ref(&status)}, &result),
                       S_OK);
             EXPECT_EQ(V_BOOL(&result), VARIANT_FALSE);  // no key under handle 0
             EXPECT_EQ(V_VT(&status), VT_I4);
@@ -552,7 +574,8 @@ TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
             Variant buffer, result;
             c.make(buffer);
             EXPECT_EQ(call_by_name(converter.get(), L"SetRegValue",
-                                   {v_i4(root_value_), v_str(exists.get()), v_str(name.get()), v_ref(&buffer)},
+                                   {v_i4(root_value_), v_str(exists.get()), v_str(name.get()),
+                                    v_ref(&buffer)},
                                    &result),
                       S_OK);
             EXPECT_EQ(V_BOOL(&result), VARIANT_TRUE);
@@ -569,7 +592,8 @@ TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
         SHORT number = 7;
         EXPECT_EQ(r->RegReadString(root_name.get(), key.ref(), value.ref(), read.put()), S_OK);
         EXPECT_EQ(read.str(), L"");
-        EXPECT_EQ(r->RegWriteString(root_name.get(), key.get(), value.get(), data.get(), &number), S_OK);
+        EXPECT_EQ(r->RegWriteString(root_name.get(), key.get(), value.get(), data.get(), &number),
+                  S_OK);
         EXPECT_EQ(number, 0);
         Bstr create_root(root), create_key(base_ + L"\\exists");
         EXPECT_EQ(r->RegCreateKey(create_root.ref(), create_key.ref(), &number), S_OK);
@@ -587,8 +611,8 @@ TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
     V_VT(&root) = VT_UI4;
     V_UI4(&root) = 0x80000001u;
     Bstr sub(base_ + L"\\unsigned");
-    EXPECT_EQ(call_by_name(registry.get(), L"CreateRegKey", {root, v_str(sub.get()), v_ref(&status)},
-                           &result),
+    EXPECT_EQ(call_by_name(registry.get(), L"CreateRegKey",
+                           {root, v_str(sub.get()), v_ref(&status)}, &result),
               S_OK);
     EXPECT_EQ(V_BOOL(&result), VARIANT_TRUE);
     EXPECT_EQ(V_I4(&status), 1);
@@ -609,11 +633,13 @@ TEST_F(BadInput, NullHugeAndNulTextsThroughTheMethodTable)
     auto ansi = [](const std::wstring& s) { return std::string(s.begin(), s.end()); };
     auto opens = [&](const std::wstring& sub) {
         Key k;
-        return RegOpenKeyExA(root_.get(), ansi(sub).c_str(), 0, KEY_SET_VALUE, k.put()) == ERROR_SUCCESS;
+        return RegOpenKeyExA(root_.get(), ansi(sub).c_str(), 0, KEY_SET_VALUE, k.put()) ==
+               ERROR_SUCCESS;
     };
     ASSERT_EQ(make_key(HKEY_CURRENT_USER, base_ + L"\\scratch"), ERROR_SUCCESS);
     Key scratch;
-    ASSERT_EQ(RegOpenKeyExW(root_.get(), L"scratch", 0, KEY_ALL_ACCESS, scratch.put()), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(root_.get(), L"scratch", 0, KEY_ALL_ACCESS, scratch.put()),
+              ERROR_SUCCESS);
     auto writes = [&](const std::wstring& name) {
         return RegSetValueExA(scratch.get(), ansi(name).c_str(), 0, REG_SZ,
                               reinterpret_cast<const BYTE*>("d"), 2) == ERROR_SUCCESS;
@@ -624,7 +650,9 @@ TEST_F(BadInput, NullHugeAndNulTextsThroughTheMethodTable)
         for (int p = 0; p < 4; ++p) {
             // Every text parameter in turn takes the bad text; the others
             // aim at the test keys.
-            auto text_at = [&](int q, const std::wstring& good) { return q == p ? make() : Bstr(good); };
+            auto text_at = [&](int q, const std::wstring& good) {
+                return q == p ? make() : Bstr(good);
+            };
             LONG status = 0;
             VARIANT_BOOL ok = 7;
             if (p < 1) {
@@ -634,20 +662,25 @@ TEST_F(BadInput, NullHugeAndNulTextsThroughTheMethodTable)
                 ++tried;
             }
             if (p < 3) {
-                Bstr sub = text_at(0, L"exists"), name = text_at(1, L"v"), data = text_at(2, L"kept");
+                Bstr sub = text_at(0, L"exists"), name = text_at(1, L"v"),
+                     data = text_at(2, L"kept");
                 const std::wstring data_before = data.str();
-                EXPECT_EQ(r->QueryRegValue(root_value_, sub.get(), name.get(), data.ref(), &ok), S_OK);
+                EXPECT_EQ(r->QueryRegValue(root_value_, sub.get(), name.get(), data.ref(), &ok),
+                          S_OK);
                 EXPECT_TRUE(ok == VARIANT_TRUE || ok == VARIANT_FALSE);
                 if (ok == VARIANT_FALSE) {
                     EXPECT_EQ(data.str(), data_before);
                 }
                 ++tried;
-                Bstr sub2 = text_at(0, L"exists"), name2 = text_at(1, L"set"), data2 = text_at(2, L"data");
-                EXPECT_EQ(r->SetRegValue(root_value_, sub2.get(), name2.get(), data2.ref(), &ok), S_OK);
+                Bstr sub2 = text_at(0, L"exists"), name2 = text_at(1, L"set"),
+                     data2 = text_at(2, L"data");
+                EXPECT_EQ(r->SetRegValue(root_value_, sub2.get(), name2.get(), data2.ref(), &ok),
+                          S_OK);
                 // Names go to Windows as they are, and Windows alone decides:
                 // the result is what the same open and write give when made
                 // directly (up to the first NUL, as Windows reads them).
-                EXPECT_EQ(ok, opens(sub2.str()) && writes(name2.str()) ? VARIANT_TRUE : VARIANT_FALSE);
+                EXPECT_EQ(ok,
+                          opens(sub2.str()) && writes(name2.str()) ? VARIANT_TRUE : VARIANT_FALSE);
                 // The buffer comes back as converted for storage: the same
                 // text, over its whole length, for these ASCII texts.
                 EXPECT_EQ(data2.str(), p == 2 ? texts[t] : L"data");
@@ -663,12 +696,15 @@ TEST_F(BadInput, NullHugeAndNulTextsThroughTheMethodTable)
                 Bstr key = text_at(1, base_ + L"\\exists"), name = text_at(2, L"written"),
                      value = text_at(3, L"data");
                 SHORT written = 7;
-                EXPECT_EQ(r->RegWriteString(root.get(), key.get(), name.get(), value.get(), &written), S_OK);
+                EXPECT_EQ(
+                    r->RegWriteString(root.get(), key.get(), name.get(), value.get(), &written),
+                    S_OK);
                 EXPECT_TRUE(written == 0 || written == 1);
                 ++tried;
             }
             if (p < 2) {
-                Bstr root = text_at(0, p == 1 ? L"no root" : L"HKCU"), key = text_at(1, base_ + L"\\made");
+                Bstr root = text_at(0, p == 1 ? L"no root" : L"HKCU"),
+                     key = text_at(1, base_ + L"\\made");
                 SHORT created = 7;
                 EXPECT_EQ(r->RegCreateKey(root.ref(), key.ref(), &created), S_OK);
                 EXPECT_TRUE(created == 0 || created == 1 || created == 2);
@@ -682,8 +718,9 @@ TEST_F(BadInput, NullHugeAndNulTextsThroughTheMethodTable)
     // The last text stored went over its whole length, NULs included:
     // "a", NUL, "exe", NUL and the terminating NUL.
     Key exists;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (base_ + L"\\exists").c_str(), 0, KEY_READ, exists.put()),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_CURRENT_USER, (base_ + L"\\exists").c_str(), 0, KEY_READ, exists.put()),
+        ERROR_SUCCESS);
     BYTE stored[16] = {};
     DWORD size = sizeof stored, type = 0;
     ASSERT_EQ(RegQueryValueExA(exists.get(), "set", nullptr, &type, stored, &size), ERROR_SUCCESS);
@@ -752,7 +789,8 @@ std::string not_a_library()
 {
     char dir[MAX_PATH];
     GetTempPathA(MAX_PATH, dir);
-    const std::string path = std::string(dir) + "tarnwick-junk-" + std::to_string(GetCurrentProcessId()) + ".dll";
+    const std::string path =
+        std::string(dir) + "tarnwick-junk-" + std::to_string(GetCurrentProcessId()) + ".dll";
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written;
     WriteFile(file, "not a library", 13, &written, nullptr);
@@ -777,10 +815,12 @@ TEST_F(BadInput, UnboundFunctionsFailWithTheirRunTimeError)
         const wchar_t* description;
     };
     const Binding bindings[] = {
-        {"library not found", "tarnwick-no-such-library.dll", nullptr, kFileNotFound, L"File not found"},
+        {"library not found", "tarnwick-no-such-library.dll", nullptr, kFileNotFound,
+         L"File not found"},
         {"library not found by path", "C:\\tarnwick\\missing\\advapi32.dll", nullptr, kFileNotFound,
          L"File not found"},
-        {"export not found", nullptr, "TarnwickNoSuchExport", kEntryNotFound, L"Entry point not found"},
+        {"export not found", nullptr, "TarnwickNoSuchExport", kEntryNotFound,
+         L"Entry point not found"},
         {"not a library", junk.c_str(), nullptr, kLoadFailed, L"Error in loading the library"},
         {"library refuses to load", refusing.c_str(), nullptr, kLoadFailed,
          L"Error in loading the library"},

@@ -49,9 +49,14 @@ inline std::vector<Step> round_of(const ClassRef& cls, const Area& area, unsigne
     here.sub = L"sub" + std::to_wstring(round % 4);
     Place missing = here;
     missing.key = missing.named_key = area.missing;
-    auto with = [](Place p, auto change) { change(p); return p; };
+    auto with = [](Place p, auto change) {
+        change(p);
+        return p;
+    };
     auto untouched = [](Place& p) { p.text = L"untouched"; };
-    auto written = [&](Place& p) { p.value = L"w" + std::to_wstring(round % 8), p.text = L"written " + n; };
+    auto written = [&](Place& p) {
+        p.value = L"w" + std::to_wstring(round % 8), p.text = L"written " + n;
+    };
 
     if (&cls == &kRegistry)
         return {
@@ -59,8 +64,9 @@ inline std::vector<Step> round_of(const ClassRef& cls, const Area& area, unsigne
             {L"SetRegValue", here, L"True", here.text},
             {L"QueryRegValue", with(here, untouched), L"True", here.text},
             {L"QueryRegValue", with(missing, untouched), L"False", L"untouched"},
-            {L"QueryRegValue", with(here, [&](Place& p) { untouched(p), p.value = L"no such value"; }),
-             L"False", L"untouched"},
+            {L"QueryRegValue",
+             with(here, [&](Place& p) { untouched(p), p.value = L"no such value"; }), L"False",
+             L"untouched"},
             {L"SetRegValue", with(missing, [](Place& p) { p.text = L"lost"; }), L"False"},
             {L"RegWriteString", with(here, written), L"1"},
             {L"RegWriteString", with(missing, written), L"0"},
@@ -75,7 +81,9 @@ inline std::vector<Step> round_of(const ClassRef& cls, const Area& area, unsigne
             {L"GetWebBrowser", here, L"*"},
             {L"GetDefaultBrowserPath", here, L"*"},
             {L"GetLocation",
-             with(here, [&](Place& p) { p.command = L"\"C:\\Program Files\\App\\app.exe\" --open " + n; }),
+             with(
+                 here,
+                 [&](Place& p) { p.command = L"\"C:\\Program Files\\App\\app.exe\" --open " + n; }),
              L"(nothing)", L"C:\\Program Files\\App\\app.exe"},
             {L"GetLocation", with(here, [](Place& p) { p.command = L"no program here"; }),
              L"(nothing)", L""},
@@ -93,7 +101,8 @@ template <class After>
 unsigned exercise(IDispatch* object, const ClassRef& cls, const Area& area, unsigned round,
                   After&& after)
 {
-    if (&cls == &kReboot && seam().bound("ExitWindowsEx") != reinterpret_cast<void*>(&refuse_restart)) {
+    if (&cls == &kReboot &&
+        seam().bound("ExitWindowsEx") != reinterpret_cast<void*>(&refuse_restart)) {
         ADD_FAILURE() << "Reboot called without the refusing stand-in";
         return 0;
     }

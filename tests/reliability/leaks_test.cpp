@@ -47,8 +47,8 @@ LONG WINAPI counting_create(HKEY root, LPCSTR sub, DWORD reserved, LPSTR cls, DW
                             REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY out,
                             LPDWORD disposition)
 {
-    LONG error = ::RegCreateKeyExA(root, sub, reserved, cls, options, access, security, out,
-                                   disposition);
+    LONG error =
+        ::RegCreateKeyExA(root, sub, reserved, cls, options, access, security, out, disposition);
     if (error == ERROR_SUCCESS)
         opened(*out);
     return error;
@@ -185,7 +185,8 @@ TEST(Leaks, HandlesAndMemoryStayFlatOverAHundredThousandCalls)
     Rebind close = TESTKIT_STAND_IN(RegCloseKey, &counting_close);
     Rebind token = TESTKIT_STAND_IN(OpenProcessToken, &counting_token);
     Rebind close_handle = TESTKIT_STAND_IN(CloseHandle, &counting_close_handle);
-    const Area area{test_key(L"reliability\\leaks"), test_key(L"reliability\\leaks") + L"\\missing"};
+    const Area area{test_key(L"reliability\\leaks"),
+                    test_key(L"reliability\\leaks") + L"\\missing"};
     delete_tree(HKEY_CURRENT_USER, area.key);
     ASSERT_EQ(make_key(HKEY_CURRENT_USER, area.key), ERROR_SUCCESS);
 

@@ -13,7 +13,8 @@ TEST(Lifetime, CountsFollowEveryOperationOnEveryInterface)
     Apartment apartment;
     ASSERT_TRUE(seam().ok());
     Rebind restart = refuse_restarts();
-    const Area area{test_key(L"reliability\\lifetime"), test_key(L"reliability\\lifetime") + L"\\missing"};
+    const Area area{test_key(L"reliability\\lifetime"),
+                    test_key(L"reliability\\lifetime") + L"\\missing"};
     delete_tree(HKEY_CURRENT_USER, area.key);
     ASSERT_EQ(make_key(HKEY_CURRENT_USER, area.key), ERROR_SUCCESS);
     Place invoked;
@@ -53,8 +54,9 @@ TEST(Lifetime, CountsFollowEveryOperationOnEveryInterface)
 
         // Refused interfaces (among them every other class's) and a null out
         // pointer take no reference.
-        std::vector<const IID*> refused = {&IID_IClassFactory, &IID_IPersist, &IID_IEnumVARIANT,
-                                           &IID_IStream, &IID_IMarshal, &IID_ITypeInfo,
+        std::vector<const IID*> refused = {&IID_IClassFactory,     &IID_IPersist,
+                                           &IID_IEnumVARIANT,      &IID_IStream,
+                                           &IID_IMarshal,          &IID_ITypeInfo,
                                            &IID_IProvideClassInfo, &IID_IConnectionPointContainer};
         for (const ClassRef* other : kClasses)
             if (other != &cls)
@@ -138,8 +140,8 @@ LONG WINAPI open_dropping(HKEY root, LPCSTR sub, DWORD options, REGSAM access, P
     drop_victim();
     return RegOpenKeyExA(root, sub, options, access, out);
 }
-LONG WINAPI create_dropping(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
-                            PHKEY, LPDWORD)
+LONG WINAPI create_dropping(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY,
+                            LPDWORD)
 {
     drop_victim();
     return ERROR_ACCESS_DENIED;
@@ -247,7 +249,8 @@ TEST(Lifetime, FactoriesLocksAndObjectsKeepTheLibrary)
         EXPECT_EQ(can_unload(), S_FALSE);  // a factory reference is a lock
 
         IUnknown* as_unknown = nullptr;
-        EXPECT_EQ(factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&as_unknown)), S_OK);
+        EXPECT_EQ(factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&as_unknown)),
+                  S_OK);
         void* p = reinterpret_cast<void*>(1);
         EXPECT_EQ(factory->QueryInterface(IID_IDispatch, &p), E_NOINTERFACE);
         EXPECT_EQ(p, nullptr);
@@ -281,7 +284,8 @@ TEST(Lifetime, FactoriesLocksAndObjectsKeepTheLibrary)
         for (int i = 0; i < 100; ++i) {
             for (const IID* iid : {&IID_IUnknown, &IID_IDispatch, cls.iid}) {
                 IUnknown* object = nullptr;
-                ASSERT_EQ(factory->CreateInstance(nullptr, *iid, reinterpret_cast<void**>(&object)), S_OK);
+                ASSERT_EQ(factory->CreateInstance(nullptr, *iid, reinterpret_cast<void**>(&object)),
+                          S_OK);
                 EXPECT_EQ(refs(object), 1u);
                 objects.push_back(object);
             }
@@ -315,8 +319,9 @@ TEST(Lifetime, UnmatchedUnlockKeepsALiveObject)
               S_OK);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);  // no lock to match
     Com<IUnknown> object;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(object.put())),
-              S_OK);
+    ASSERT_EQ(
+        factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(object.put())),
+        S_OK);
     factory.reset();
     EXPECT_EQ(seam().can_unload_now(), S_FALSE);
     object.reset();

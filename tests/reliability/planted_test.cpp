@@ -162,7 +162,8 @@ protected:
             // Only the planted folder has the library GetLocalTime now names.
             EXPECT_EQ(m.file == L"-", name == L"GetLocalTime");
             if (name == L"GetSystemTime") {
-                EXPECT_TRUE(same_path(m.file.substr(m.file.find_last_of(L'\\') + 1), L"version.dll"));
+                EXPECT_TRUE(
+                    same_path(m.file.substr(m.file.find_last_of(L'\\') + 1), L"version.dll"));
             }
         }
         // No planted library ran at all.

@@ -22,7 +22,8 @@ std::vector<std::wstring> left_behind()
     for (const std::wstring& key : registration_keys()) {
         for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
             if (key_exists(HKEY_CLASSES_ROOT, key, view)) {
-                found.push_back(key + (view == KEY_WOW64_32KEY ? L" (32-bit view)" : L" (64-bit view)"));
+                found.push_back(key +
+                                (view == KEY_WOW64_32KEY ? L" (32-bit view)" : L" (64-bit view)"));
                 break;
             }
         }
@@ -53,18 +54,24 @@ bool refuse_now()
     ++g_calls;
     return g_allowed >= 0 && g_calls > g_allowed;
 }
-LONG WINAPI set_value(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
+LONG WINAPI set_value(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                      DWORD size)
 {
-    return refuse_now() ? ERROR_ACCESS_DENIED : ::RegSetValueExW(key, name, reserved, type, data, size);
+    return refuse_now() ? ERROR_ACCESS_DENIED
+                        : ::RegSetValueExW(key, name, reserved, type, data, size);
 }
 LONG WINAPI create_key(HKEY root, LPCWSTR sub, DWORD reserved, LPWSTR cls, DWORD options,
-                       REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY out, LPDWORD disposition)
+                       REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY out,
+                       LPDWORD disposition)
 {
     return refuse_now() ? ERROR_ACCESS_DENIED
                         : ::RegCreateKeyExW(root, sub, reserved, cls, options, access, security,
                                             out, disposition);
 }
-HRESULT WINAPI refuse_type_library(ITypeLib*, LPOLESTR, LPOLESTR) { return TYPE_E_REGISTRYACCESS; }
+HRESULT WINAPI refuse_type_library(ITypeLib*, LPOLESTR, LPOLESTR)
+{
+    return TYPE_E_REGISTRYACCESS;
+}
 HRESULT WINAPI refuse_type_library_removal(REFGUID, WORD, WORD, LCID, SYSKIND)
 {
     return TYPE_E_REGISTRYACCESS;
@@ -89,14 +96,18 @@ protected:
         for (const ClassRef* cls : kClasses) {
             const std::wstring clsid = L"CLSID\\" + guid_text(*cls->clsid);
             EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32"), path);
-            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", L"ThreadingModel"),
-                      L"Apartment");
-            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, cls->progid() + L"\\CLSID"), guid_text(*cls->clsid));
-            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\TypeLib"), guid_text(LIBID_TarnwickDLL));
+            EXPECT_EQ(
+                default_value(HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", L"ThreadingModel"),
+                L"Apartment");
+            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, cls->progid() + L"\\CLSID"),
+                      guid_text(*cls->clsid));
+            EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\TypeLib"),
+                      guid_text(LIBID_TarnwickDLL));
             EXPECT_TRUE(key_exists(HKEY_CLASSES_ROOT, L"Interface\\" + guid_text(*cls->iid)));
         }
         const std::wstring win = sizeof(void*) == 8 ? L"win64" : L"win32";
-        EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, L"TypeLib\\" + guid_text(LIBID_TarnwickDLL) + L"\\1.0\\0\\" + win),
+        EXPECT_EQ(default_value(HKEY_CLASSES_ROOT,
+                                L"TypeLib\\" + guid_text(LIBID_TarnwickDLL) + L"\\1.0\\0\\" + win),
                   path);
     }
 
@@ -115,8 +126,9 @@ TEST_F(RegistrationUnderFault, RefusedWritesLeaveNothingBehind)
     const struct {
         const char* function;
         Rebind (*stand_in)();
-    } faults[] = {{"RegSetValueExW", [] { return TESTKIT_STAND_IN(RegSetValueExW, &set_value); }},
-                  {"RegCreateKeyExW", [] { return TESTKIT_STAND_IN(RegCreateKeyExW, &create_key); }}};
+    } faults[] = {
+        {"RegSetValueExW", [] { return TESTKIT_STAND_IN(RegSetValueExW, &set_value); }},
+        {"RegCreateKeyExW", [] { return TESTKIT_STAND_IN(RegCreateKeyExW, &create_key); }}};
     unsigned attempts = 0;
     for (const auto& fault : faults) {
         SCOPED_TRACE(fault.function);
@@ -170,7 +182,8 @@ TEST_F(RegistrationUnderFault, UnregisteringTwiceSucceedsTwice)
     EXPECT_EQ(register_(), S_OK);
     EXPECT_EQ(register_(), S_OK);  // twice is the same as once
     expect_registered(env_path("TARNWICK_SEAM_DLL"));
-    EXPECT_EQ(left_behind().size(), registration_keys().size());  // each key is seen when it is there
+    EXPECT_EQ(left_behind().size(),
+              registration_keys().size());  // each key is seen when it is there
     EXPECT_EQ(unregister_(), S_OK);
     EXPECT_EQ(joined(left_behind()), "");
     EXPECT_EQ(unregister_(), S_OK);
@@ -219,10 +232,9 @@ TEST_F(RegistrationUnderFault, FolderWithSpacesAndNonAsciiLetters)
         EXPECT_EQ(time->CurrentGMTTime(now.put()), S_OK);
         EXPECT_EQ(now.str().size(), 8u);
         HMODULE owner = nullptr;
-        ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                       reinterpret_cast<LPCWSTR>((*reinterpret_cast<void***>(time.get()))[7]),
-                                       &owner));
+        ASSERT_TRUE(GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>((*reinterpret_cast<void***>(time.get()))[7]), &owner));
         wchar_t file[MAX_PATH];
         GetModuleFileNameW(owner, file, MAX_PATH);
         EXPECT_EQ(CompareStringOrdinal(file, -1, path.c_str(), -1, TRUE), CSTR_EQUAL);
@@ -234,7 +246,8 @@ TEST_F(RegistrationUnderFault, FolderWithSpacesAndNonAsciiLetters)
         Bstr hkcu(L"HKCU"), key_text(key), name(L"path"), value(path);
         Variant result;
         ASSERT_EQ(call_by_name(registry.get(), L"RegWriteString",
-                               {v_str(hkcu.get()), v_str(key_text.get()), v_str(name.get()), v_str(value.get())},
+                               {v_str(hkcu.get()), v_str(key_text.get()), v_str(name.get()),
+                                v_str(value.get())},
                                &result),
                   S_OK);
         EXPECT_EQ(V_I2(&result), 0);  // no such key yet

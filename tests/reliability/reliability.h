@@ -49,8 +49,8 @@ inline void invoke(Invoked& out, IDispatch* object, DISPID id, std::vector<VARIA
 {
     DISPPARAMS params{args.empty() ? nullptr : args.data(), named.empty() ? nullptr : named.data(),
                       static_cast<UINT>(args.size()), static_cast<UINT>(named.size())};
-    out.hr = object->Invoke(id, riid, LOCALE_USER_DEFAULT, flags, &params, &out.result,
-                            &out.excep, &out.arg_err);
+    out.hr = object->Invoke(id, riid, LOCALE_USER_DEFAULT, flags, &params, &out.result, &out.excep,
+                            &out.arg_err);
 }
 
 // A restart request that never reaches Windows: counts and refuses.
@@ -62,6 +62,9 @@ inline BOOL WINAPI refuse_restart(UINT, DWORD)
 }
 
 // The refusing stand-in for restarts, for as long as the guard lives.
-inline Rebind refuse_restarts() { return TESTKIT_STAND_IN(ExitWindowsEx, &refuse_restart); }
+inline Rebind refuse_restarts()
+{
+    return TESTKIT_STAND_IN(ExitWindowsEx, &refuse_restart);
+}
 
 }  // namespace reliability

@@ -39,10 +39,23 @@ std::wstring location_model(std::wstring s)
 std::wstring command_line(Random& random)
 {
     static const wchar_t* const pieces[] = {
-        L"exe", L"EXE", L"Exe", L"eXe", L"exE", L"eXE", L"ex", L"xe", L"e", L"x", L"ee", L"xx",
-        L"\"", L"\"\"", L" ", L"  ", L"C:\\", L"Program Files\\", L"app", L".", L".exe", L".EXE",
-        L" -arg", L" /x", L" \"%1\"", L"\u00e9", L"\u00ebxe", L"\u0435x\u0435", L"\t", L"\r\n",
-        L"exeexe", L"eexe", L"exee",
+        L"exe",      L"EXE",
+        L"Exe",      L"eXe",
+        L"exE",      L"eXE",
+        L"ex",       L"xe",
+        L"e",        L"x",
+        L"ee",       L"xx",
+        L"\"",       L"\"\"",
+        L" ",        L"  ",
+        L"C:\\",     L"Program Files\\",
+        L"app",      L".",
+        L".exe",     L".EXE",
+        L" -arg",    L" /x",
+        L" \"%1\"",  L"\u00e9",
+        L"\u00ebxe", L"\u0435x\u0435",
+        L"\t",       L"\r\n",
+        L"exeexe",   L"eexe",
+        L"exee",
     };
     std::wstring s;
     if (random.below(3) == 0)
@@ -72,7 +85,8 @@ std::string show(const std::wstring& s)
         if (c >= 0x20 && c < 0x7F)
             out += static_cast<char>(c);
         else
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c)), out += buffer;
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c)),
+                out += buffer;
     }
     if (s.size() > 120)
         out += "... (" + std::to_string(s.size()) + " characters)";
@@ -89,11 +103,25 @@ TEST(TextRules, GetLocationFollowsTheModelForGeneratedCommandLines)
 
     // Fixed cases first: empty, null, a lone quote, every case of "exe",
     // quotes and arguments, then generated ones.
-    std::vector<std::wstring> fixed = {
-        L"", L"", L"\"", L"\"\"", L"exe", L"\"exe", L"EXE", L"Exe", L"exE", L"x.EXE arg.exe",
-        L"\"C:\\Program Files\\App\\app.exe\" -n \"%1\"", L"C:\\app.exe -x file.exe tail",
-        L"C:\\APP.EXE", L"exeexe", L"\"\"exe", L"ex e", std::wstring(L"a\0exe\0b", 7),
-        std::wstring(100000, L'e') + L"xe", std::wstring(100000, L'x')};
+    std::vector<std::wstring> fixed = {L"",
+                                       L"",
+                                       L"\"",
+                                       L"\"\"",
+                                       L"exe",
+                                       L"\"exe",
+                                       L"EXE",
+                                       L"Exe",
+                                       L"exE",
+                                       L"x.EXE arg.exe",
+                                       L"\"C:\\Program Files\\App\\app.exe\" -n \"%1\"",
+                                       L"C:\\app.exe -x file.exe tail",
+                                       L"C:\\APP.EXE",
+                                       L"exeexe",
+                                       L"\"\"exe",
+                                       L"ex e",
+                                       std::wstring(L"a\0exe\0b", 7),
+                                       std::wstring(100000, L'e') + L"xe",
+                                       std::wstring(100000, L'x')};
     Random random(0x5441524E5749434Bull);
     const unsigned kGenerated = 100000;
     unsigned checked = 0, failures = 0, late_checked = 0, emptied = 0;
@@ -106,9 +134,9 @@ TEST(TextRules, GetLocationFollowsTheModelForGeneratedCommandLines)
         HRESULT hr = info->GetLocation(path.ref());
         if (hr != S_OK || path.str() != expected) {
             ++failures;
-            ADD_FAILURE() << "input " << i << " \"" << show(input) << "\": status " << std::hex << hr
-                          << ", got \"" << show(path.str()) << "\", expected \"" << show(expected)
-                          << "\"";
+            ADD_FAILURE() << "input " << i << " \"" << show(input) << "\": status " << std::hex
+                          << hr << ", got \"" << show(path.str()) << "\", expected \""
+                          << show(expected) << "\"";
         }
         emptied += expected.empty();
         ++checked;
@@ -185,9 +213,15 @@ TEST(TextRules, ValueBytesBecomeTheModelText)
         } else {
             unsigned length;
             switch (random.below(6)) {
-            case 0: length = random.below(9); break;                   // very short
-            case 1: length = 1020 + random.below(10); break;           // around the buffer size
-            default: length = random.below(1025); break;
+            case 0:
+                length = random.below(9);
+                break;  // very short
+            case 1:
+                length = 1020 + random.below(10);
+                break;  // around the buffer size
+            default:
+                length = random.below(1025);
+                break;
             }
             for (unsigned k = 0; k < length; ++k)
                 bytes.push_back(static_cast<BYTE>(random.below(256)));
@@ -218,8 +252,9 @@ TEST(TextRules, ValueBytesBecomeTheModelText)
         // Every tenth one by name as well: the same text, or the empty text.
         if (i % 10 == 0) {
             Bstr key_name(path), value_name(L"bytes"), text;
-            EXPECT_EQ(registry->RegReadString(hkcu.get(), key_name.ref(), value_name.ref(), text.put()),
-                      S_OK);
+            EXPECT_EQ(
+                registry->RegReadString(hkcu.get(), key_name.ref(), value_name.ref(), text.put()),
+                S_OK);
             EXPECT_EQ(text.str(), readable ? expected : L"") << "RegReadString, round trip " << i;
         }
     }

@@ -4,25 +4,25 @@
 // names from this list for the planted library's exports.
 #pragma once
 
-#define TARNWICK_TEST_DECLARED(X)         \
-    X(GetSystemTime, "kernel32")          \
-    X(GetLocalTime, "kernel32")           \
-    X(GetVersionExA, "kernel32")          \
-    X(GetCurrentProcess, "kernel32")      \
-    X(CloseHandle, "kernel32")            \
-    X(RegOpenKeyExA, "advapi32.dll")      \
-    X(RegCreateKeyExA, "advapi32.dll")    \
-    X(RegQueryValueExA, "advapi32.dll")   \
-    X(RegSetValueExA, "advapi32.dll")     \
-    X(RegCloseKey, "advapi32.dll")        \
-    X(OpenProcessToken, "advapi32.dll")   \
+#define TARNWICK_TEST_DECLARED(X)            \
+    X(GetSystemTime, "kernel32")             \
+    X(GetLocalTime, "kernel32")              \
+    X(GetVersionExA, "kernel32")             \
+    X(GetCurrentProcess, "kernel32")         \
+    X(CloseHandle, "kernel32")               \
+    X(RegOpenKeyExA, "advapi32.dll")         \
+    X(RegCreateKeyExA, "advapi32.dll")       \
+    X(RegQueryValueExA, "advapi32.dll")      \
+    X(RegSetValueExA, "advapi32.dll")        \
+    X(RegCloseKey, "advapi32.dll")           \
+    X(OpenProcessToken, "advapi32.dll")      \
     X(LookupPrivilegeValueA, "advapi32.dll") \
     X(AdjustTokenPrivileges, "advapi32.dll") \
-    X(ExitWindowsEx, "user32")            \
-    X(RegCreateKeyExW, "advapi32.dll")    \
-    X(RegSetValueExW, "advapi32.dll")     \
-    X(RegDeleteTreeW, "advapi32.dll")     \
-    X(RegisterTypeLib, "oleaut32")        \
+    X(ExitWindowsEx, "user32")               \
+    X(RegCreateKeyExW, "advapi32.dll")       \
+    X(RegSetValueExW, "advapi32.dll")        \
+    X(RegDeleteTreeW, "advapi32.dll")        \
+    X(RegisterTypeLib, "oleaut32")           \
     X(UnRegisterTypeLib, "oleaut32")
 
 namespace testkit {

@@ -19,7 +19,7 @@
 namespace testkit {
 
 struct ClassRef {
-    const wchar_t* name;   // "Registry"; its ProgID is "TarnwickDLL.Registry"
+    const wchar_t* name;  // "Registry"; its ProgID is "TarnwickDLL.Registry"
     const CLSID* clsid;
     const wchar_t* iface;  // the default dual interface, "_Registry"
     const IID* iid;
@@ -44,9 +44,9 @@ struct Place {
     std::wstring key;
     std::wstring named_key;
     std::wstring root_name = L"HKCU";
-    std::wstring value = L"v";  // the value that reads and writes name
+    std::wstring value = L"v";    // the value that reads and writes name
     std::wstring text = L"data";  // what writes store, and what strData holds before a read
-    std::wstring sub = L"sub";  // the key that creates make below `key`
+    std::wstring sub = L"sub";    // the key that creates make below `key`
     std::wstring command = L"\"C:\\Program Files\\App\\app.exe\" /x";  // for GetLocation
 };
 
@@ -131,10 +131,22 @@ namespace table {
 
 // A method-table argument of type T taken from the caller's variable.
 template <class T> T take(Variant& v);
-template <> inline LONG take<LONG>(Variant& v) { return V_I4(&v); }
-template <> inline BSTR take<BSTR>(Variant& v) { return V_BSTR(&v); }
-template <> inline LONG* take<LONG*>(Variant& v) { return &V_I4(&v); }
-template <> inline BSTR* take<BSTR*>(Variant& v) { return &V_BSTR(&v); }
+template <> inline LONG take<LONG>(Variant& v)
+{
+    return V_I4(&v);
+}
+template <> inline BSTR take<BSTR>(Variant& v)
+{
+    return V_BSTR(&v);
+}
+template <> inline LONG* take<LONG*>(Variant& v)
+{
+    return &V_I4(&v);
+}
+template <> inline BSTR* take<BSTR*>(Variant& v)
+{
+    return &V_BSTR(&v);
+}
 
 // The result slot of a method whose result has type R.
 template <VARTYPE R> struct Slot;
@@ -205,8 +217,9 @@ HRESULT call(IDispatch* object, Args& args, Variant& result, int null_at)
 
 // A table entry for method F of the class's interface, with result type R.
 template <auto F, VARTYPE R>
-Method define(const ClassRef& owner, const wchar_t* name, DISPID id, std::vector<Param> params,
-              void (*good)(const Place&, Args&) = [](const Place&, Args&) {})
+Method define(
+    const ClassRef& owner, const wchar_t* name, DISPID id, std::vector<Param> params,
+    void (*good)(const Place&, Args&) = [](const Place&, Args&) {})
 {
     return {&owner, name, id, std::move(params), R, good, table::call<F, R>};
 }
@@ -219,44 +232,62 @@ inline const std::vector<Method>& methods()
         define<&_Registry::CreateRegKey, VT_BOOL>(
             kRegistry, L"CreateRegKey", 0x60030001,
             {{L"RootKey", VT_I4}, {L"strSubKey", VT_BSTR}, {L"KeyStatus", VT_BYREF | VT_I4}},
-            [](const Place& p, Args& a) { a.number(p.root), a.text(p.key + L"\\" + p.sub), a.number(0); }),
-        define<&_Registry::QueryRegValue, VT_BOOL>(
-            kRegistry, L"QueryRegValue", 0x60030002,
-            {{L"RootKey", VT_I4}, {L"strSubKey", VT_BSTR}, {L"strValueName", VT_BSTR},
-             {L"strData", VT_BYREF | VT_BSTR}},
-            [](const Place& p, Args& a) { a.number(p.root), a.text(p.key), a.text(p.value), a.text(p.text); }),
-        define<&_Registry::SetRegValue, VT_BOOL>(
-            kRegistry, L"SetRegValue", 0x60030003,
-            {{L"RootKey", VT_I4}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR},
-             {L"SettingBuffer", VT_BYREF | VT_BSTR}},
-            [](const Place& p, Args& a) { a.number(p.root), a.text(p.key), a.text(p.value), a.text(p.text); }),
-        define<&_Registry::RegReadString, VT_BSTR>(
-            kRegistry, L"RegReadString", 0x60030004,
-            {{L"RootKey", VT_BSTR}, {L"strKeyName", VT_BYREF | VT_BSTR},
-             {L"strValueName", VT_BYREF | VT_BSTR}},
-            [](const Place& p, Args& a) { a.text(p.root_name), a.text(p.named_key), a.text(p.value); }),
-        define<&_Registry::RegWriteString, VT_I2>(
-            kRegistry, L"RegWriteString", 0x60030005,
-            {{L"RootKey", VT_BSTR}, {L"strKeyName", VT_BSTR}, {L"strValueName", VT_BSTR},
-             {L"strValue", VT_BSTR}},
             [](const Place& p, Args& a) {
-                a.text(p.root_name), a.text(p.named_key), a.text(p.value), a.text(p.text);
+                a.number(p.root), a.text(p.key + L"\\" + p.sub), a.number(0);
             }),
+        define<&_Registry::QueryRegValue, VT_BOOL>(kRegistry, L"QueryRegValue", 0x60030002,
+                                                   {{L"RootKey", VT_I4},
+                                                    {L"strSubKey", VT_BSTR},
+                                                    {L"strValueName", VT_BSTR},
+                                                    {L"strData", VT_BYREF | VT_BSTR}},
+                                                   [](const Place& p, Args& a) {
+                                                       a.number(p.root), a.text(p.key),
+                                                           a.text(p.value), a.text(p.text);
+                                                   }),
+        define<&_Registry::SetRegValue, VT_BOOL>(kRegistry, L"SetRegValue", 0x60030003,
+                                                 {{L"RootKey", VT_I4},
+                                                  {L"SubKey", VT_BSTR},
+                                                  {L"ValueName", VT_BSTR},
+                                                  {L"SettingBuffer", VT_BYREF | VT_BSTR}},
+                                                 [](const Place& p, Args& a) {
+                                                     a.number(p.root), a.text(p.key),
+                                                         a.text(p.value), a.text(p.text);
+                                                 }),
+        define<&_Registry::RegReadString, VT_BSTR>(kRegistry, L"RegReadString", 0x60030004,
+                                                   {{L"RootKey", VT_BSTR},
+                                                    {L"strKeyName", VT_BYREF | VT_BSTR},
+                                                    {L"strValueName", VT_BYREF | VT_BSTR}},
+                                                   [](const Place& p, Args& a) {
+                                                       a.text(p.root_name), a.text(p.named_key),
+                                                           a.text(p.value);
+                                                   }),
+        define<&_Registry::RegWriteString, VT_I2>(kRegistry, L"RegWriteString", 0x60030005,
+                                                  {{L"RootKey", VT_BSTR},
+                                                   {L"strKeyName", VT_BSTR},
+                                                   {L"strValueName", VT_BSTR},
+                                                   {L"strValue", VT_BSTR}},
+                                                  [](const Place& p, Args& a) {
+                                                      a.text(p.root_name), a.text(p.named_key),
+                                                          a.text(p.value), a.text(p.text);
+                                                  }),
         define<&_Registry::RegCreateKey, VT_I2>(
             kRegistry, L"RegCreateKey", 0x60030006,
             {{L"RootKey", VT_BYREF | VT_BSTR}, {L"strKeyName", VT_BYREF | VT_BSTR}},
-            [](const Place& p, Args& a) { a.text(p.root_name), a.text(p.named_key + L"\\" + p.sub); }),
+            [](const Place& p, Args& a) {
+                a.text(p.root_name), a.text(p.named_key + L"\\" + p.sub);
+            }),
         define<&_Time::CurrentGMTTime, VT_BSTR>(kTime, L"CurrentGMTTime", 0x60030000, {}),
         define<&_Time::CurrentLocalTime, VT_BSTR>(kTime, L"CurrentLocalTime", 0x60030001, {}),
         define<&_WindowsInfo::GetOSType, VT_I4>(kWindowsInfo, L"GetOSType", 0x60030000, {}),
         define<&_WindowsInfo::GetOSVersionInfo, VT_BSTR>(kWindowsInfo, L"GetOSVersionInfo",
                                                          0x60030001, {}),
-        define<&_WindowsInfo::GetWebBrowser, VT_BSTR>(kWindowsInfo, L"GetWebBrowser", 0x60030002, {}),
+        define<&_WindowsInfo::GetWebBrowser, VT_BSTR>(kWindowsInfo, L"GetWebBrowser", 0x60030002,
+                                                      {}),
         define<&_WindowsInfo::GetLocation, VT_EMPTY>(
             kWindowsInfo, L"GetLocation", 0x60030003, {{L"strPath", VT_BYREF | VT_BSTR}},
             [](const Place& p, Args& a) { a.text(p.command); }),
-        define<&_WindowsInfo::GetDefaultBrowserPath, VT_BSTR>(kWindowsInfo, L"GetDefaultBrowserPath",
-                                                              0x60030004, {}),
+        define<&_WindowsInfo::GetDefaultBrowserPath, VT_BSTR>(
+            kWindowsInfo, L"GetDefaultBrowserPath", 0x60030004, {}),
     };
     return all;
 }

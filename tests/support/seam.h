@@ -42,8 +42,7 @@ struct SeamLibrary {
     SeamLibrary(const SeamLibrary&) = delete;
     bool ok() const { return get_class_object && can_unload_now && bind && bound; }
 
-    template <class I>
-    Com<I> create(REFCLSID clsid) const
+    template <class I> Com<I> create(REFCLSID clsid) const
     {
         Com<I> out;
         Com<IClassFactory> factory;
@@ -84,7 +83,9 @@ public:
         : function_(function)
     {
         const Declared* d = declared(function);
-        bindings()[function].push_back({library ? library : d ? d->library : "",
+        bindings()[function].push_back({library ? library
+                                        : d     ? d->library
+                                                : "",
                                         export_name ? export_name : function, stand_in});
         status_ = d ? apply() : E_INVALIDARG;
     }
@@ -130,6 +131,7 @@ private:
 
 // A stand-in with the exact signature of the platform function it replaces.
 #define TESTKIT_STAND_IN(function, replacement) \
-    ::testkit::Rebind(#function, reinterpret_cast<void*>(static_cast<decltype(&::function)>(replacement)))
+    ::testkit::Rebind(#function,                \
+                      reinterpret_cast<void*>(static_cast<decltype(&::function)>(replacement)))
 
 }  // namespace testkit

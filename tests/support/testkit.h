@@ -16,25 +16,46 @@
 
 namespace testkit {
 
-template <class T>
-class Com {
+template <class T> class Com {
 public:
     Com() = default;
     explicit Com(T* adopt) : p_(adopt) {}
-    Com(const Com& o) : p_(o.p_) { if (p_) p_->AddRef(); }
-    Com& operator=(Com o) { std::swap(p_, o.p_); return *this; }
-    ~Com() { if (p_) p_->Release(); }
+    Com(const Com& o) : p_(o.p_)
+    {
+        if (p_)
+            p_->AddRef();
+    }
+    Com& operator=(Com o)
+    {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    ~Com()
+    {
+        if (p_)
+            p_->Release();
+    }
     T* get() const { return p_; }
     T* operator->() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
-    T** put() { reset(); return &p_; }
-    void reset() { if (auto p = std::exchange(p_, nullptr)) p->Release(); }
+    T** put()
+    {
+        reset();
+        return &p_;
+    }
+    void reset()
+    {
+        if (auto p = std::exchange(p_, nullptr))
+            p->Release();
+    }
     template <class U> Com<U> as() const
     {
         Com<U> out;
-        if (p_) p_->QueryInterface(__uuidof(U), reinterpret_cast<void**>(out.put()));
+        if (p_)
+            p_->QueryInterface(__uuidof(U), reinterpret_cast<void**>(out.put()));
         return out;
     }
+
 private:
     T* p_ = nullptr;
 };
@@ -45,12 +66,22 @@ public:
     Bstr(const wchar_t* s) : s_(SysAllocString(s)) {}
     Bstr(const std::wstring& s) : s_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
     Bstr(const Bstr& o) : s_(o.s_ ? SysAllocStringLen(o.s_, SysStringLen(o.s_)) : nullptr) {}
-    Bstr& operator=(Bstr o) { std::swap(s_, o.s_); return *this; }
+    Bstr& operator=(Bstr o)
+    {
+        std::swap(s_, o.s_);
+        return *this;
+    }
     ~Bstr() { SysFreeString(s_); }
     BSTR get() const { return s_; }
-    BSTR* put() { SysFreeString(s_); s_ = nullptr; return &s_; }
+    BSTR* put()
+    {
+        SysFreeString(s_);
+        s_ = nullptr;
+        return &s_;
+    }
     BSTR* ref() { return &s_; }
     std::wstring str() const { return s_ ? std::wstring(s_, SysStringLen(s_)) : std::wstring(); }
+
 private:
     BSTR s_ = nullptr;
 };
@@ -89,14 +120,18 @@ constexpr HRESULT run_time_error(unsigned number)
     return static_cast<HRESULT>(0x800A0000u + number);
 }
 // The run-time errors of a declared function that cannot be bound.
-constexpr HRESULT kFileNotFound = run_time_error(53);   // its library is not found
-constexpr HRESULT kLoadFailed = run_time_error(48);     // its library cannot be loaded
-constexpr HRESULT kEntryNotFound = run_time_error(453); // its library lacks it
+constexpr HRESULT kFileNotFound = run_time_error(53);    // its library is not found
+constexpr HRESULT kLoadFailed = run_time_error(48);      // its library cannot be loaded
+constexpr HRESULT kEntryNotFound = run_time_error(453);  // its library lacks it
 
 // Initialises COM in a single-threaded apartment for the calling thread.
 struct Apartment {
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ~Apartment() { if (SUCCEEDED(hr)) CoUninitialize(); }
+    ~Apartment()
+    {
+        if (SUCCEEDED(hr))
+            CoUninitialize();
+    }
 };
 
 // A Unix path from the environment (set by CTest) as a Windows path on Wine's Z: drive.
@@ -110,8 +145,7 @@ inline std::wstring env_path(const char* name)
 }
 
 // Creates a class of the registered library by class identifier.
-template <class I>
-Com<I> create(REFCLSID clsid)
+template <class I> Com<I> create(REFCLSID clsid)
 {
     Com<I> out;
     CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I),
@@ -169,31 +203,57 @@ inline std::string narrow(const std::wstring& text)
     return out;
 }
 
-inline std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+inline std::wstring widen(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
 
 // A result as a reader would name it: "True", "False", a number (also for a
 // Boolean that is neither), the text itself, or "(nothing)".
 inline std::wstring text_of(const VARIANT& v)
 {
     switch (V_VT(&v)) {
-    case VT_EMPTY: return L"(nothing)";
+    case VT_EMPTY:
+        return L"(nothing)";
     case VT_BOOL:
-        return V_BOOL(&v) == VARIANT_TRUE ? L"True"
-             : V_BOOL(&v) == VARIANT_FALSE ? L"False"
-                                           : std::to_wstring(V_BOOL(&v));
-    case VT_I2: return std::to_wstring(V_I2(&v));
-    case VT_I4: return std::to_wstring(V_I4(&v));
-    case VT_BSTR: return V_BSTR(&v) ? std::wstring(V_BSTR(&v), SysStringLen(V_BSTR(&v))) : L"";
-    default: return L"(type " + std::to_wstring(V_VT(&v)) + L")";
+        return V_BOOL(&v) == VARIANT_TRUE    ? L"True"
+               : V_BOOL(&v) == VARIANT_FALSE ? L"False"
+                                             : std::to_wstring(V_BOOL(&v));
+    case VT_I2:
+        return std::to_wstring(V_I2(&v));
+    case VT_I4:
+        return std::to_wstring(V_I4(&v));
+    case VT_BSTR:
+        return V_BSTR(&v) ? std::wstring(V_BSTR(&v), SysStringLen(V_BSTR(&v))) : L"";
+    default:
+        return L"(type " + std::to_wstring(V_VT(&v)) + L")";
     }
 }
 
 // VARIANT makers for call_by_name; the caller keeps what they point to alive.
-inline VARIANT v_i4(LONG v) { VARIANT x; VariantInit(&x); V_VT(&x) = VT_I4; V_I4(&x) = v; return x; }
-inline VARIANT v_str(BSTR s) { VARIANT x; VariantInit(&x); V_VT(&x) = VT_BSTR; V_BSTR(&x) = s; return x; }
+inline VARIANT v_i4(LONG v)
+{
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_I4;
+    V_I4(&x) = v;
+    return x;
+}
+inline VARIANT v_str(BSTR s)
+{
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_BSTR;
+    V_BSTR(&x) = s;
+    return x;
+}
 inline VARIANT v_ref(VARIANT* target)
 {
-    VARIANT x; VariantInit(&x); V_VT(&x) = VT_BYREF | VT_VARIANT; V_VARIANTREF(&x) = target; return x;
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&x) = target;
+    return x;
 }
 
 // Registry key owner (see keys.h for the helpers built on it).
@@ -201,9 +261,20 @@ class Key {
 public:
     Key() = default;
     Key(const Key&) = delete;
-    ~Key() { if (h_) RegCloseKey(h_); }
+    ~Key()
+    {
+        if (h_)
+            RegCloseKey(h_);
+    }
     HKEY get() const { return h_; }
-    HKEY* put() { if (h_) RegCloseKey(h_); h_ = nullptr; return &h_; }
+    HKEY* put()
+    {
+        if (h_)
+            RegCloseKey(h_);
+        h_ = nullptr;
+        return &h_;
+    }
+
 private:
     HKEY h_ = nullptr;
 };

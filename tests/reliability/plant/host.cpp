@@ -56,8 +56,10 @@ int wmain(int argc, wchar_t** argv)
     HMODULE seam = LoadLibraryW(argv[2]);
     using Bind = HRESULT(WINAPI*)(const char*, const char*, const char*, void*);
     using Bound = void*(WINAPI*)(const char*);
-    auto bind = reinterpret_cast<Bind>(reinterpret_cast<void*>(GetProcAddress(seam, "TarnwickBind")));
-    auto bound = reinterpret_cast<Bound>(reinterpret_cast<void*>(GetProcAddress(seam, "TarnwickBound")));
+    auto bind =
+        reinterpret_cast<Bind>(reinterpret_cast<void*>(GetProcAddress(seam, "TarnwickBind")));
+    auto bound =
+        reinterpret_cast<Bound>(reinterpret_cast<void*>(GetProcAddress(seam, "TarnwickBound")));
     if (!bind || !bound) {
         std::fclose(out);
         return 4;

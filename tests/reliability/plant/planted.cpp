@@ -3,7 +3,9 @@
 // test can tell that it was loaded at all.
 #include <windows.h>
 
-extern "C" void planted_function() {}
+extern "C" void planted_function()
+{
+}
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void*)
 {
