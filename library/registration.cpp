@@ -1,6 +1,8 @@
 // Self-registration: the type library and, for each class, its class
 // identifier and ProgID entries, written to and removed from the
 // machine-wide class registration.
+#include <cwchar>
+
 #include "object.h"
 
 namespace tarnwick {
@@ -43,17 +45,16 @@ struct OwnTypeLibrary {
 };
 
 // Sets one string value under HKEY_CLASSES_ROOT, creating its key.
-HRESULT set_value(const Bstr& key_path, const wchar_t* name, std::wstring_view value)
+HRESULT set_value(const Bstr& key_path, const wchar_t* name, const wchar_t* value)
 {
-    const Bstr data = Bstr::join({value});
     unique_hkey key;
     LONG error = call<Fn::RegCreateKeyExW>(HKEY_CLASSES_ROOT, key_path.get(), 0, nullptr,
                                            REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
                                            key.put(), nullptr);
     if (error == 0)
-        error = call<Fn::RegSetValueExW>(key.get(), name, 0, REG_SZ,
-                                         reinterpret_cast<const BYTE*>(data.get()),
-                                         static_cast<DWORD>((data.length() + 1) * sizeof(wchar_t)));
+        error = call<Fn::RegSetValueExW>(
+            key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+            static_cast<DWORD>((std::wcslen(value) + 1) * sizeof(wchar_t)));
     return status_of_win32(error);
 }
 
@@ -77,10 +78,10 @@ HRESULT register_class(const ClassInfo& c, const OwnTypeLibrary& own)
         FAILED(hr = set_value(server, nullptr, own.path)) ||
         FAILED(hr = set_value(server, L"ThreadingModel", L"Apartment")) ||
         FAILED(hr = set_value(Bstr::join({key.view(), L"\\ProgID"}), nullptr, c.progid)) ||
-        FAILED(hr = set_value(Bstr::join({key.view(), L"\\TypeLib"}), nullptr, library.view())) ||
+        FAILED(hr = set_value(Bstr::join({key.view(), L"\\TypeLib"}), nullptr, library.text)) ||
         FAILED(hr = set_value(Bstr::join({key.view(), L"\\Version"}), nullptr, L"1.0")) ||
         FAILED(hr = set_value(progid, nullptr, c.name)) ||
-        FAILED(hr = set_value(Bstr::join({c.progid, L"\\CLSID"}), nullptr, clsid.view())))
+        FAILED(hr = set_value(Bstr::join({c.progid, L"\\CLSID"}), nullptr, clsid.text)))
         return hr;
     return S_OK;
 }
