@@ -103,11 +103,38 @@ set(TARNWICK_MSI ${CMAKE_BINARY_DIR}/packages/${TARNWICK_PACKAGE_NAME}.msi)
 if(WIXL)
   # wixl takes the files from the folder it runs in.
   set(msi_stage ${CMAKE_BINARY_DIR}/msi-stage)
-  file(MAKE_DIRECTORY ${msi_stage})
+  file(MAKE_DIRECTORY ${msi_stage}/win32)
   set(msi_files $<TARGET_FILE:Tarnwick> ${TARNWICK_MANIFEST} ${CMAKE_SOURCE_DIR}/docs/reference.md)
   set(msi_targets Tarnwick)
-  set(msi_pelmora -D HavePelmora=no)
   set(msi_stage_files Tarnwick.dll Tarnwick.manifest reference.md)
+  set(msi_stage_win32 ${CMAKE_COMMAND} -E true)
+  if(TARNWICK_WIN64)
+    # The 64-bit package carries the 32-bit library too, for the 32-bit
+    # hosts of a 64-bit machine: the same sources built with the i686
+    # toolchain in a folder of this build (only the library and its
+    # manifest; the build is reproducible, so these are the bytes of an
+    # i686 build folder).
+    include(ExternalProject)
+    set(win32_build ${CMAKE_BINARY_DIR}/win32)
+    set(TARNWICK_DLL32 ${win32_build}/library/Tarnwick.dll)
+    ExternalProject_Add(tarnwick_win32
+      SOURCE_DIR ${CMAKE_SOURCE_DIR}
+      BINARY_DIR ${win32_build}
+      CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchain-i686.cmake
+                 -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DBUILD_TESTING=OFF
+                 -DTARNWICK_VERSION=${TARNWICK_VERSION} -DWIDL=${WIDL}
+      # One job: the outer make's job server does not reach this one.
+      BUILD_COMMAND ${CMAKE_COMMAND} -E env MAKEFLAGS=
+                    ${CMAKE_COMMAND} --build <BINARY_DIR> --target Tarnwick
+      BUILD_ALWAYS ON
+      BUILD_BYPRODUCTS ${TARNWICK_DLL32} ${win32_build}/library/Tarnwick.manifest
+      INSTALL_COMMAND "")
+    list(APPEND msi_targets tarnwick_win32)
+    set(msi_stage_win32 ${CMAKE_COMMAND} -E copy ${TARNWICK_DLL32}
+      ${win32_build}/library/Tarnwick.manifest ${msi_stage}/win32)
+    list(APPEND msi_stage_files win32/Tarnwick.dll win32/Tarnwick.manifest)
+  endif()
+  set(msi_pelmora -D HavePelmora=no)
   if(TARGET Pelmora)
     list(APPEND msi_files $<TARGET_FILE:Pelmora>)
     list(APPEND msi_targets Pelmora)
@@ -118,13 +145,13 @@ if(WIXL)
     OUTPUT ${TARNWICK_MSI}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packages
     COMMAND ${CMAKE_COMMAND} -E copy ${msi_files} ${msi_stage}
+    COMMAND ${msi_stage_win32}
     # The package stores the files' times: give them one fixed time.
     COMMAND touch -d @${TARNWICK_SOURCE_DATE_EPOCH} ${msi_stage_files}
     COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TARNWICK_SOURCE_DATE_EPOCH}
-            ${WIXL} -a ${TARNWICK_MSI_ARCH}
+            ${WIXL} -a ${TARNWICK_MSI_ARCH} -I ${CMAKE_SOURCE_DIR}/installer
             -D Version=${TARNWICK_VERSION}
             -D Win64=${TARNWICK_WIN64}
-            -D TypeLibPlatform=${TARNWICK_PLATFORM}
             -D UpgradeCode={${upgrade_code}}
             -D ProductCode={${product_code}}
             -D PackageCode={${package_code}}
@@ -135,7 +162,8 @@ if(WIXL)
             ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/packaging-msi-stamp.py
             ${TARNWICK_MSI} {${package_code}} ${TARNWICK_SOURCE_DATE_EPOCH}
-    DEPENDS ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs ${CMAKE_SOURCE_DIR}/docs/reference.md
+    DEPENDS ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs ${CMAKE_SOURCE_DIR}/installer/Registration.wxi
+            ${CMAKE_SOURCE_DIR}/docs/reference.md
             ${TARNWICK_MANIFEST}
             ${CMAKE_CURRENT_LIST_DIR}/packaging-msi-stamp.py
             ${msi_targets}
@@ -150,7 +178,8 @@ if(WIXL)
   endif()
   set_target_properties(msi PROPERTIES
     TARNWICK_MSI_FILE ${TARNWICK_MSI}
-    TARNWICK_MSI_PRODUCT_CODE {${product_code}})
+    TARNWICK_MSI_PRODUCT_CODE {${product_code}}
+    TARNWICK_MSI_DLL32 "${TARNWICK_DLL32}")
 elseif(BUILD_TESTING)
   message(WARNING "wixl not found (tools/setup.sh installs it): no msi target")
 endif()

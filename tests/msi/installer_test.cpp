@@ -3,8 +3,13 @@
 //   SelfRegistration  the library, copied to where the package installs it,
 //                     registers itself; the entries are saved as the
 //                     reference; it unregisters and leaves nothing.
+//   SelfRegistration32  the 64-bit package carries the 32-bit library too:
+//                     where the prefix has 32-bit programs, it registers
+//                     itself the same way, which must give the reference
+//                     moved to the 32-bit view and folder.
 //   Install           msiexec /i: the files are in place and the registry
-//                     holds exactly the reference entries.
+//                     holds exactly the reference entries (of both
+//                     libraries, for the 64-bit package).
 //   Upgrade           msiexec /i of the same sources built as a newer
 //                     version: it replaces the older product (one related
 //                     product, the same entries); the older package is then
@@ -114,13 +119,31 @@ std::string joined(const std::vector<std::string>& lines)
     return s;
 }
 
+fs::path tarnwick_in(int program_files)
+{
+    wchar_t path[MAX_PATH];
+    SHGetFolderPathW(nullptr, program_files, nullptr, 0, path);
+    return fs::path(path) / L"Tarnwick";
+}
+
 // Where the package puts its files: Program Files of this program's own
 // bitness, as the package's ProgramFilesFolder or ProgramFiles64Folder.
 fs::path install_folder()
 {
-    wchar_t path[MAX_PATH];
-    SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, path);
-    return fs::path(path) / L"Tarnwick";
+    return tarnwick_in(CSIDL_PROGRAM_FILES);
+}
+
+// Where the 64-bit package puts the 32-bit library: Program Files (x86).
+fs::path install_folder32()
+{
+    return tarnwick_in(CSIDL_PROGRAM_FILESX86);
+}
+
+// Whether the package carries the 32-bit library too (the 64-bit one does).
+bool carries_32_bit()
+{
+    const char* dll = std::getenv("TARNWICK_DLL32");
+    return dll && *dll;
 }
 
 fs::path reference_file()
@@ -157,6 +180,58 @@ std::wstring package_property(const fs::path& package, const wchar_t* name);
 std::wstring product_code()
 {
     return package_property(testkit::env_path("TARNWICK_MSI"), L"ProductCode");
+}
+
+std::vector<std::string> read_reference()
+{
+    std::ifstream in(reference_file());
+    std::vector<std::string> reference;
+    for (std::string line; std::getline(in, line);)
+        reference.push_back(line);
+    return reference;
+}
+
+void replace_all(std::string& text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// The 64-bit library's registration moved to the 32-bit library: the
+// classes and ProgIDs in the 32-bit view (the interfaces and the type
+// library are listed in both views already), and its own file, under the
+// type library's win32 key.
+std::vector<std::string> as_32_bit_library(std::vector<std::string> lines)
+{
+    const std::string folder = narrow(install_folder().wstring());
+    const std::string folder32 = narrow(install_folder32().wstring());
+    for (std::string& line : lines) {
+        if (line.starts_with("64|clsid\\") || line.starts_with("64|tarnwickdll."))
+            line.replace(0, 2, "32");
+        replace_all(line, "\\0\\win64|", "\\0\\win32|");
+        replace_all(line, folder, folder32);
+    }
+    return lines;
+}
+
+// What the package must write: the library's registration and, for the
+// 64-bit package, the 32-bit library's as well. A value that both would
+// write to the key the two views share (the type library's own: its help
+// folder) keeps the native library's, which the package writes once.
+std::vector<std::string> package_registration(const std::vector<std::string>& native)
+{
+    if (!carries_32_bit())
+        return native;
+    std::map<std::string, std::string> by_value;  // "view|key|name" -> line
+    for (const auto& lines : {native, as_32_bit_library(native)})
+        for (const std::string& line : lines) {
+            size_t end = line.find('|', line.find('|', line.find('|') + 1) + 1);
+            by_value.emplace(line.substr(0, end), line);
+        }
+    std::vector<std::string> out;
+    for (const auto& [value, line] : by_value)
+        out.push_back(line);
+    return out;
 }
 
 bool contains(const std::vector<std::string>& lines, const std::string& part)
@@ -211,18 +286,40 @@ TEST(SelfRegistration, WritesTheReferenceAndRemovesItAgain)
     ASSERT_TRUE(out.good());
 }
 
+// Only for the 64-bit package, after SelfRegistration.
+TEST(SelfRegistration32, WritesTheReferenceInItsOwnViewAndFolder)
+{
+    wchar_t system32[MAX_PATH];
+    const UINT length = GetSystemWow64DirectoryW(system32, MAX_PATH);
+    const fs::path regsvr32 = fs::path(std::wstring(system32, length)) / L"regsvr32.exe";
+    if (length == 0 || !fs::exists(regsvr32))
+        GTEST_SKIP() << "this prefix has no 32-bit programs: the machine cannot start them";
+    const std::vector<std::string> reference = read_reference();
+    ASSERT_FALSE(reference.empty()) << "no reference of the 64-bit library";
+    const fs::path folder = install_folder32();
+    const fs::path dll = folder / L"Tarnwick.dll";
+    fs::create_directories(folder);
+    fs::copy_file(testkit::env_path("TARNWICK_DLL32"), dll, fs::copy_options::overwrite_existing);
+
+    const std::wstring command = L"\"" + regsvr32.wstring() + L"\" /s \"" + dll.wstring() + L"\"";
+    ASSERT_EQ(run(command), 0u);
+    const std::vector<std::string> registered = dump_ours();
+    ASSERT_EQ(run(L"\"" + regsvr32.wstring() + L"\" /u /s \"" + dll.wstring() + L"\""), 0u);
+    const std::vector<std::string> left = dump_ours();
+    fs::remove_all(folder);
+
+    EXPECT_EQ(joined(normalised(registered)), joined(normalised(as_32_bit_library(reference))));
+    EXPECT_TRUE(left.empty()) << "left after DllUnregisterServer:\n" << joined(left);
+}
+
 namespace {
 
 // The files of the package are in place and the registry holds exactly the
 // library's own registration (saved by SelfRegistration).
 void expect_installed_like_the_library()
 {
-    std::ifstream in(reference_file());
-    ASSERT_TRUE(in.good()) << "no reference: SelfRegistration did not run";
-    std::vector<std::string> reference;
-    for (std::string line; std::getline(in, line);)
-        reference.push_back(line);
-    ASSERT_FALSE(reference.empty());
+    std::vector<std::string> reference = package_registration(read_reference());
+    ASSERT_FALSE(reference.empty()) << "no reference: SelfRegistration did not run";
 
     const fs::path folder = install_folder();
     EXPECT_TRUE(fs::exists(folder / L"Tarnwick.dll"));
@@ -231,6 +328,11 @@ void expect_installed_like_the_library()
     EXPECT_TRUE(fs::exists(folder / L"reference.md"));
     EXPECT_EQ(fs::file_size(folder / L"Tarnwick.dll"),
               fs::file_size(testkit::env_path("TARNWICK_DLL")));
+    if (carries_32_bit()) {
+        EXPECT_TRUE(fs::exists(install_folder32() / L"Tarnwick.manifest"));
+        EXPECT_EQ(fs::file_size(install_folder32() / L"Tarnwick.dll"),
+                  fs::file_size(testkit::env_path("TARNWICK_DLL32")));
+    }
 
     const std::vector<std::string> installed = normalised(dump_ours());
     reference = normalised(reference);
@@ -340,8 +442,8 @@ TEST(Uninstall, LeavesNoFileAndNoEntry)
     ASSERT_FALSE(code.empty());
     ASSERT_EQ(run(msi_command(L"/x")), 0u);
     EXPECT_NE(MsiQueryProductStateW(code.c_str()), INSTALLSTATE_DEFAULT);
-    EXPECT_FALSE(fs::exists(install_folder() / L"Tarnwick.dll"));
     EXPECT_FALSE(fs::exists(install_folder()));
+    EXPECT_FALSE(fs::exists(install_folder32()));
     const std::vector<std::string> left = dump_ours();
     EXPECT_TRUE(left.empty()) << "left after uninstall:\n" << joined(left);
 }

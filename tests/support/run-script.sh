@@ -8,6 +8,11 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../tools/wine-env.sh"
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
+if ! "$TARNWICK_WINE_LOADER" --version >/dev/null 2>&1; then
+    # The 32-bit loader, where the machine cannot start 32-bit programs.
+    echo "SKIPPED: $TARNWICK_WINE_LOADER cannot start on this machine"
+    exit 77
+fi
 script=$1
 shift
 extension=${script##*.}
