@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds both targets and every package: for each of i686 and x86_64 the
-# ZIP (SDK) and the MSI, in build-<target>/packages/. The packages are
-# reproducible: the same sources give the same bytes.
+# ZIP (SDK) and the MSI, in build-<target>/packages/ (the win64 MSI carries
+# the 32-bit library too, which the x86_64 build makes for it). The packages
+# are reproducible: the same sources give the same bytes.
 #   tools/package.sh            both targets
 #   tools/package.sh x86_64     one target
 # Extra arguments for CMake go in TARNWICK_CMAKE_ARGS, for example
