@@ -8,6 +8,7 @@
 
 #undef RegCreateKey
 #include "Tarnwick.h"
+#include "com.h"
 
 #include <cstdlib>
 #include <string>
@@ -16,49 +17,8 @@
 
 namespace testkit {
 
-template <class T> class Com {
-public:
-    Com() = default;
-    explicit Com(T* adopt) : p_(adopt) {}
-    Com(const Com& o) : p_(o.p_)
-    {
-        if (p_)
-            p_->AddRef();
-    }
-    Com& operator=(Com o)
-    {
-        std::swap(p_, o.p_);
-        return *this;
-    }
-    ~Com()
-    {
-        if (p_)
-            p_->Release();
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T** put()
-    {
-        reset();
-        return &p_;
-    }
-    void reset()
-    {
-        if (auto p = std::exchange(p_, nullptr))
-            p->Release();
-    }
-    template <class U> Com<U> as() const
-    {
-        Com<U> out;
-        if (p_)
-            p_->QueryInterface(__uuidof(U), reinterpret_cast<void**>(out.put()));
-        return out;
-    }
-
-private:
-    T* p_ = nullptr;
-};
+// The library's own COM pointer owner.
+template <class T> using Com = tarnwick::ComPtr<T>;
 
 class Bstr {
 public:
