@@ -8,7 +8,7 @@ target=${1:-i686}
 "$root/tools/setup.sh"
 . "$root/tools/wine-env.sh"
 if [ "$target" = i686 ] && ! can_run_32_bit; then
-    echo "== this machine cannot start 32-bit programs (32-bit Wine fails to run): running the x86_64 build"
+    echo "== this machine cannot start 32-bit programs and emulation was declined (TARNWICK_NO_EMULATION=1): running the x86_64 build"
     target=x86_64
 fi
 build="$root/build-$target"

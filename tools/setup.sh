@@ -26,6 +26,8 @@ msitools                   reading the MSI packages back
 osslsigncode               signing (tools/sign.sh)
 openssl                    the signing test's throwaway certificate
 "
+# Only where this machine cannot start 32-bit programs (see the end):
+#   qemu-user (bookworm-backports)  runs the 32-bit programs under emulation
 names=$(printf '%s\n' "$packages" | awk 'NF { print $1 }')
 
 installed() {
@@ -85,4 +87,39 @@ need command wixl wixl
 need command msiinfo msitools
 need command osslsigncode osslsigncode
 need command openssl openssl
-exit $status
+[ $status -eq 0 ] || exit $status
+
+# 32-bit programs: natively where the kernel starts them. Where it does not
+# (its 32-bit emulation is switched off), qemu-i386 runs them through a
+# binfmt_misc entry, which comes before the kernel's own loader and so is
+# never made where 32-bit programs start natively. The F flag opens the
+# interpreter now, so that it serves inside a chroot too.
+# TARNWICK_NO_EMULATION=1 declines it: the i686 tests are then skipped.
+binfmt=/proc/sys/fs/binfmt_misc
+i386_entry=$binfmt/qemu-i386
+if [ -f "$i386_entry" ] && grep -qx enabled "$i386_entry" && can_run_32_bit; then
+    echo "setup: 32-bit programs run under emulation (qemu-i386 through binfmt_misc)"
+elif ! can_run_32_bit && [ "${TARNWICK_NO_EMULATION:-0}" != 1 ]; then
+    # Bookworm's own qemu 7.2 takes most of a minute to start each Wine
+    # process; backports has a current one. Only this package comes from there.
+    if ! installed qemu-user || ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' qemu-user)" ge 1:10; then
+        echo "setup: installing qemu-user from bookworm-backports"
+        grep -rqs '^[^#]*bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d ||
+            echo "deb http://deb.debian.org/debian bookworm-backports main" >/etc/apt/sources.list.d/bookworm-backports.list
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            -t bookworm-backports qemu-user >/dev/null
+    fi
+    [ -f "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
+    if [ ! -e "$i386_entry" ]; then
+        # 32-bit x86 ELF executables and shared objects (e_machine 3).
+        printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' \
+            >"$binfmt/register"
+    fi
+    if can_run_32_bit; then
+        echo "setup: 32-bit programs run under emulation (qemu-i386 through binfmt_misc)"
+    else
+        echo "setup: 32-bit Wine does not start, even under qemu-i386" >&2
+        exit 1
+    fi
+fi

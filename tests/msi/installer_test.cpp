@@ -198,15 +198,16 @@ void replace_all(std::string& text, const std::string& from, const std::string& 
 }
 
 // The 64-bit library's registration moved to the 32-bit library: the
-// classes and ProgIDs in the 32-bit view (the interfaces and the type
-// library are listed in both views already), and its own file, under the
-// type library's win32 key.
+// classes in the 32-bit view (the interfaces and the type library are
+// listed in both views already, and the ProgIDs live in the key both views
+// share, where 64-bit readers list them), and its own file, under the type
+// library's win32 key.
 std::vector<std::string> as_32_bit_library(std::vector<std::string> lines)
 {
     const std::string folder = narrow(install_folder().wstring());
     const std::string folder32 = narrow(install_folder32().wstring());
     for (std::string& line : lines) {
-        if (line.starts_with("64|clsid\\") || line.starts_with("64|tarnwickdll."))
+        if (line.starts_with("64|clsid\\"))
             line.replace(0, 2, "32");
         replace_all(line, "\\0\\win64|", "\\0\\win32|");
         replace_all(line, folder, folder32);
