@@ -32,6 +32,10 @@ create)
     "$wine64" wineboot -i >/dev/null 2>&1
     # Hidden windows instead of none: a message box really blocks and can be found.
     "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    # A program that crashes fails at once: the debugger Wine starts for it
+    # would otherwise wait on its hidden crash dialog until the test's time
+    # runs out.
+    "$wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wineserver -w
     # Start the server and the prefix's services now, detached from every
     # test's output: a test whose first program started them would otherwise
