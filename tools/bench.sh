@@ -40,6 +40,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rows="$work/rows"
 : >"$rows"
+: >"$work/runs"
 
 # The target of a configured build folder, from its toolchain file.
 target_of() {
@@ -91,6 +92,12 @@ for choice in $chosen; do
         cmake --build "$build" -j "$(nproc)" --target Tarnwick TarnwickSeam tarnwick_bench >/dev/null
         # The registration tool is only weighed; a build folder may lack it.
         cmake --build "$build" -j "$(nproc)" --target Pelmora >/dev/null 2>&1 || true
+    fi
+    # How the target ran: figures under emulation are not the product's.
+    if emulated "$target"; then
+        echo "$target|under emulation (qemu-user): its times are not the product's" >>"$work/runs"
+    else
+        echo "$target|natively" >>"$work/runs"
     fi
     # The compiler this build was configured with, for the report.
     cxx=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
@@ -180,8 +187,13 @@ table() {
     }' "$rows"
 }
 table
+sed 's/^\([^|]*\)|\(.*\)$/\1 ran \2/' "$work/runs"
 
 if [ -n "$write" ]; then
+    if grep -q emulation "$work/runs"; then
+        echo "not writing $root/docs/benchmarks.md: its ratios come from native runs only" >&2
+        exit 1
+    fi
     doc="$root/docs/benchmarks.md"
     command="tools/bench.sh $*"
     cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
@@ -194,6 +206,7 @@ if [ -n "$write" ]; then
         echo "- Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr)"
         echo "- Wine: $("$loader" --version 2>/dev/null || echo unknown)"
         sed 's/^\([^|]*\)|\(.*\)$/- Compiler for \1: \2 (mingw-w64, posix threads)/' "$work/compilers"
+        sed 's/^\([^|]*\)|\(.*\)$/- \1 ran \2/' "$work/runs"
         [ -z "$quick" ] || echo "- Quick mode: a few hundred calls per side; the figures mean nothing."
         echo
         table

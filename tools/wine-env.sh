@@ -22,6 +22,15 @@ wine_loader() {
 # can_run_32_bit: whether this machine starts 32-bit programs at all.
 can_run_32_bit() { "$wine32" --version >/dev/null 2>&1; }
 
+# emulated TARGET: whether the target's programs run here under qemu-user
+# (the binfmt_misc entry that tools/setup.sh makes) rather than natively.
+emulated() {
+    case "$1" in
+    i686) grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386 ;;
+    *) return 1 ;;
+    esac
+}
+
 # windows_path FILE: the Windows name of a file of this machine, on Wine's
 # drive Z: (the root), without starting Wine.
 windows_path() { printf 'Z:%s' "$(realpath -m "$1")" | tr / '\\'; }
