@@ -96,10 +96,7 @@ need command openssl openssl
 # interpreter now, so that it serves inside a chroot too.
 # TARNWICK_NO_EMULATION=1 declines it: the i686 tests are then skipped.
 binfmt=/proc/sys/fs/binfmt_misc
-i386_entry=$binfmt/qemu-i386
-if [ -f "$i386_entry" ] && grep -qx enabled "$i386_entry" && can_run_32_bit; then
-    echo "setup: 32-bit programs run under emulation (qemu-i386 through binfmt_misc)"
-elif ! can_run_32_bit && [ "${TARNWICK_NO_EMULATION:-0}" != 1 ]; then
+if ! can_run_32_bit && [ "${TARNWICK_NO_EMULATION:-0}" != 1 ]; then
     # Bookworm's own qemu 7.2 takes most of a minute to start each Wine
     # process; backports has a current one. Only this package comes from there.
     if ! installed qemu-user || ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' qemu-user)" ge 1:10; then
@@ -111,15 +108,16 @@ elif ! can_run_32_bit && [ "${TARNWICK_NO_EMULATION:-0}" != 1 ]; then
             -t bookworm-backports qemu-user >/dev/null
     fi
     [ -f "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
-    if [ ! -e "$i386_entry" ]; then
+    if [ ! -e "$binfmt/qemu-i386" ]; then
         # 32-bit x86 ELF executables and shared objects (e_machine 3).
         printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' \
             >"$binfmt/register"
     fi
-    if can_run_32_bit; then
-        echo "setup: 32-bit programs run under emulation (qemu-i386 through binfmt_misc)"
-    else
+    can_run_32_bit || {
         echo "setup: 32-bit Wine does not start, even under qemu-i386" >&2
         exit 1
-    fi
+    }
+fi
+if emulated i686; then
+    echo "setup: 32-bit programs run under emulation (qemu-i386 through binfmt_misc)"
 fi
