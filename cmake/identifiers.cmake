@@ -47,15 +47,21 @@ set(TARNWICK_LIB_HELP "${CMAKE_MATCH_1}")
 
 # The identity of the private assembly "Tarnwick" (Tarnwick.manifest), which
 # an application's manifest must name exactly: four-part version, and the
-# processor architecture of the target.
+# processor architecture of the target. TARNWICK_PLATFORM names the
+# target's packages.
 set(TARNWICK_VERSION ${PROJECT_VERSION} CACHE STRING
   "Version of the packages and the assembly (major.minor.build); the binaries' own version blocks stay as they are")
 if(NOT TARNWICK_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
   message(FATAL_ERROR "TARNWICK_VERSION must be major.minor.build, not \"${TARNWICK_VERSION}\"")
 endif()
 set(TARNWICK_ASSEMBLY_VERSION ${TARNWICK_VERSION}.0)
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL ARM64)
+  set(TARNWICK_ASSEMBLY_ARCH arm64)
+  set(TARNWICK_PLATFORM arm64)
+elseif(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(TARNWICK_ASSEMBLY_ARCH amd64)
+  set(TARNWICK_PLATFORM win64)
 else()
   set(TARNWICK_ASSEMBLY_ARCH x86)
+  set(TARNWICK_PLATFORM win32)
 endif()

@@ -1,10 +1,18 @@
-# Shared part of the two toolchain files: mingw-w64's posix-thread compilers
-# for the triple that the including file sets in TARNWICK_TRIPLE.
+# Shared part of the toolchain files, for the triple that the including file
+# sets in TARNWICK_TRIPLE: mingw-w64's posix-thread compilers, or the clang
+# wrappers of the toolchain in TARNWICK_TOOLCHAIN_ROOT where the file names one.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_C_COMPILER   ${TARNWICK_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TARNWICK_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER  ${TARNWICK_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TARNWICK_TRIPLE})
+if(DEFINED TARNWICK_TOOLCHAIN_ROOT)
+  set(CMAKE_C_COMPILER   ${TARNWICK_TOOLCHAIN_ROOT}/bin/${TARNWICK_TRIPLE}-clang)
+  set(CMAKE_CXX_COMPILER ${TARNWICK_TOOLCHAIN_ROOT}/bin/${TARNWICK_TRIPLE}-clang++)
+  set(CMAKE_RC_COMPILER  ${TARNWICK_TOOLCHAIN_ROOT}/bin/${TARNWICK_TRIPLE}-windres)
+  set(CMAKE_FIND_ROOT_PATH ${TARNWICK_TOOLCHAIN_ROOT}/${TARNWICK_TRIPLE})
+else()
+  set(CMAKE_C_COMPILER   ${TARNWICK_TRIPLE}-gcc-posix)
+  set(CMAKE_CXX_COMPILER ${TARNWICK_TRIPLE}-g++-posix)
+  set(CMAKE_RC_COMPILER  ${TARNWICK_TRIPLE}-windres)
+  set(CMAKE_FIND_ROOT_PATH /usr/${TARNWICK_TRIPLE})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

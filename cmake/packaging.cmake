@@ -2,7 +2,7 @@
 # (wixl) of one target.
 #
 #   cmake --install <build> --prefix <dir>   the SDK layout below
-#   cpack --config <build>/CPackConfig.cmake Tarnwick-<version>-win32.zip / -win64.zip
+#   cpack --config <build>/CPackConfig.cmake Tarnwick-<version>-win32.zip / -win64.zip / -arm64.zip
 #   cmake --build <build> --target msi       Tarnwick-<version>-win32.msi / -win64.msi
 #
 # Layout:
@@ -12,12 +12,11 @@
 #   docs/      reference.md, README.md
 
 include(${CMAKE_CURRENT_LIST_DIR}/identifiers.cmake)
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(TARNWICK_PLATFORM win64)
+# wixl makes packages for x86 and x64 only: ARM64 has no MSI.
+if(TARNWICK_PLATFORM STREQUAL win64)
   set(TARNWICK_MSI_ARCH x64)
   set(TARNWICK_WIN64 yes)
-else()
-  set(TARNWICK_PLATFORM win32)
+elseif(TARNWICK_PLATFORM STREQUAL win32)
   set(TARNWICK_MSI_ARCH x86)
   set(TARNWICK_WIN64 no)
 endif()
@@ -100,7 +99,7 @@ endforeach()
 
 find_program(WIXL wixl)
 set(TARNWICK_MSI ${CMAKE_BINARY_DIR}/packages/${TARNWICK_PACKAGE_NAME}.msi)
-if(WIXL)
+if(WIXL AND TARNWICK_MSI_ARCH)
   # wixl takes the files from the folder it runs in.
   set(msi_stage ${CMAKE_BINARY_DIR}/msi-stage)
   file(MAKE_DIRECTORY ${msi_stage}/win32)
@@ -180,6 +179,6 @@ if(WIXL)
     TARNWICK_MSI_FILE ${TARNWICK_MSI}
     TARNWICK_MSI_PRODUCT_CODE {${product_code}}
     TARNWICK_MSI_DLL32 "${TARNWICK_DLL32}")
-elseif(BUILD_TESTING)
+elseif(BUILD_TESTING AND TARNWICK_MSI_ARCH)
   message(WARNING "wixl not found (tools/setup.sh installs it): no msi target")
 endif()

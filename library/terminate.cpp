@@ -5,7 +5,9 @@
 // The C++ runtime's own default prints the demangled type of the exception
 // before it aborts, and for that it links the whole demangler and a full
 // printf into the library: some 75 KB of a 290 KB file. Defining the
-// default handler here keeps the linker from taking the runtime's.
+// default handler here keeps the linker from taking the runtime's. The
+// aarch64 target's runtime (libc++abi) has no such hook: its toolchain is
+// built with a silent default handler instead (tools/toolchain-arm64.sh).
 #include <cstdlib>
 
 namespace __gnu_cxx {

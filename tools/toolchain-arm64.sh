@@ -1,5 +1,5 @@
 #!/bin/sh
-# DRAFT. Builds the third target's toolchain, aarch64-w64-mingw32 (Windows on
+# Builds the third target's toolchain, aarch64-w64-mingw32 (Windows on
 # ARM64), on Debian 12, which has no aarch64 mingw-w64 cross compiler.
 #
 # The compiler, linker and binary tools are Debian's own clang-19, lld-19 and
@@ -553,6 +553,9 @@ builtins=$RESOURCE_DIR/lib/$CLANG_TARGET/libclang_rt.builtins.a
 # ---------------------------------------------------------------- libc++
 # libunwind, libc++abi and libc++ in one runtimes build; static only, with
 # libc++abi merged into libc++.a (clang's MinGW driver links only -lc++).
+# The default terminate handler is the silent one: the verbose one prints
+# the demangled type of the exception, which links the whole demangler
+# (some 117 KB) into every program that can throw.
 phase libcxx
 mkdir -p "$BUILD/runtimes"
 cd "$BUILD/runtimes"
@@ -565,7 +568,7 @@ logged cmake $cmake_common "$LLVM_SRC/runtimes" \
     -DLIBUNWIND_USE_COMPILER_RT=ON -DLIBUNWIND_INCLUDE_TESTS=OFF \
     -DLIBCXXABI_ENABLE_SHARED=OFF -DLIBCXXABI_ENABLE_STATIC=ON \
     -DLIBCXXABI_USE_COMPILER_RT=ON -DLIBCXXABI_USE_LLVM_UNWINDER=ON \
-    -DLIBCXXABI_LIBDIR_SUFFIX= -DLIBCXXABI_INCLUDE_TESTS=OFF \
+    -DLIBCXXABI_LIBDIR_SUFFIX= -DLIBCXXABI_INCLUDE_TESTS=OFF -DLIBCXXABI_SILENT_TERMINATE=ON \
     -DLIBCXX_ENABLE_SHARED=OFF -DLIBCXX_ENABLE_STATIC=ON \
     -DLIBCXX_USE_COMPILER_RT=ON -DLIBCXX_CXX_ABI=libcxxabi \
     -DLIBCXX_ENABLE_STATIC_ABI_LIBRARY=ON -DLIBCXX_HAS_WIN32_THREAD_API=ON \

@@ -95,12 +95,20 @@ private:
     WORD machine_ = 0, sections_ = 0, characteristics_ = 0, magic_ = 0;
 };
 
+// The machine of the target this test is built for, as the library's must be.
+#if defined(__aarch64__)
+constexpr WORD kMachine = IMAGE_FILE_MACHINE_ARM64;
+#elif defined(__x86_64__)
+constexpr WORD kMachine = IMAGE_FILE_MACHINE_AMD64;
+#else
+constexpr WORD kMachine = IMAGE_FILE_MACHINE_I386;
+#endif
+
 TEST(ContractImage, ExactlyFourExportsAtOrdinalsOneToFour)
 {
     Image image(library_path());
     ASSERT_TRUE(image.ok());
-    EXPECT_EQ(image.machine(),
-              sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(image.machine(), kMachine);
     EXPECT_EQ(image.magic(), sizeof(void*) == 8 ? 0x20B : 0x10B);
     EXPECT_TRUE(image.characteristics() & IMAGE_FILE_DLL);
 
