@@ -2,6 +2,9 @@
 # Installs what the build, the tests, the demo and the packages need on a
 # Debian 12 machine, then checks every command and file the build uses.
 # Runs as root; installs nothing when every package is there already.
+#   tools/setup.sh            the i686 and x86_64 targets
+#   tools/setup.sh aarch64    and the aarch64 target too (an argument naming
+#                             other targets only is ignored)
 #
 # The type library is built by the unprefixed widl of wine64-tools (Wine IDL
 # Compiler 8.0): its bytes depend on the compiler, and this one matches the
@@ -26,9 +29,25 @@ msitools                   reading the MSI packages back
 osslsigncode               signing (tools/sign.sh)
 openssl                    the signing test's throwaway certificate
 "
-# Only where this machine cannot start 32-bit programs (see the end):
-#   qemu-user (bookworm-backports)  runs the 32-bit programs under emulation
+# For the aarch64 target only:
+arm64_packages="
+clang-19                   aarch64 compiler (tools/toolchain-arm64.sh builds its runtime)
+lld-19                     aarch64 linker
+llvm-19                    aarch64 binary tools, windres, objdump
+ninja-build                building the runtime's LLVM parts
+xz-utils                   unpacking the LLVM sources
+bzip2                      unpacking the mingw-w64 sources
+debootstrap                the arm64 Debian root whose Wine runs the tests
+"
+# Where this machine cannot start 32-bit programs, and for aarch64 where the
+# machine is not itself aarch64 (see the end):
+#   qemu-user (bookworm-backports)  runs those programs under emulation
+want_arm64=no
+case " $* " in *" aarch64 "*) want_arm64=yes ;; esac
 names=$(printf '%s\n' "$packages" | awk 'NF { print $1 }')
+if [ "$want_arm64" = yes ]; then
+    names="$names $(printf '%s\n' "$arm64_packages" | awk 'NF { print $1 }')"
+fi
 
 installed() {
     [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
@@ -96,7 +115,10 @@ need command openssl openssl
 # interpreter now, so that it serves inside a chroot too.
 # TARNWICK_NO_EMULATION=1 declines it: the i686 tests are then skipped.
 binfmt=/proc/sys/fs/binfmt_misc
-if ! can_run_32_bit && [ "${TARNWICK_NO_EMULATION:-0}" != 1 ]; then
+
+# emulate NAME MAGIC MASK: qemu-user and the binfmt_misc entry NAME that
+# runs the ELF files MAGIC/MASK match with /usr/bin/NAME.
+emulate() {
     # Bookworm's own qemu 7.2 takes most of a minute to start each Wine
     # process; backports has a current one. Only this package comes from there.
     if ! installed qemu-user || ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' qemu-user)" ge 1:10; then
@@ -108,11 +130,14 @@ if ! can_run_32_bit && [ "${TARNWICK_NO_EMULATION:-0}" != 1 ]; then
             -t bookworm-backports qemu-user >/dev/null
     fi
     [ -f "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
-    if [ ! -e "$binfmt/qemu-i386" ]; then
-        # 32-bit x86 ELF executables and shared objects (e_machine 3).
-        printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' \
-            >"$binfmt/register"
-    fi
+    [ -e "$binfmt/$1" ] || printf ':%s:M::%s:%s:/usr/bin/%s:F' "$1" "$2" "$3" "$1" >"$binfmt/register"
+}
+
+if ! can_run_32_bit && [ "${TARNWICK_NO_EMULATION:-0}" != 1 ]; then
+    # 32-bit x86 ELF executables and shared objects (e_machine 3).
+    emulate qemu-i386 \
+        '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00' \
+        '\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
     can_run_32_bit || {
         echo "setup: 32-bit Wine does not start, even under qemu-i386" >&2
         exit 1
@@ -120,4 +145,17 @@ if ! can_run_32_bit && [ "${TARNWICK_NO_EMULATION:-0}" != 1 ]; then
 fi
 if emulated i686; then
     echo "setup: 32-bit programs run under emulation (qemu-i386 through binfmt_misc)"
+fi
+
+# aarch64: the toolchain, built once from Debian's sources, and arm64
+# programs, natively on an aarch64 machine and elsewhere under qemu-aarch64
+# (64-bit ARM ELF files, e_machine 183), so that the arm64 root's Wine runs.
+if [ "$want_arm64" = yes ]; then
+    "$(dirname "$0")/toolchain-arm64.sh"
+    if emulated aarch64; then
+        emulate qemu-aarch64 \
+            '\x7fELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00' \
+            '\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+        echo "setup: aarch64 programs run under emulation (qemu-aarch64 through binfmt_misc)"
+    fi
 fi

@@ -1,12 +1,15 @@
 #!/bin/sh
-# Builds both targets and runs every test under Wine.
-#   tools/test.sh            both targets
-#   tools/test.sh i686       one target
+# Builds the targets and runs every test under Wine.
+#   tools/test.sh            i686 and x86_64
+#   tools/test.sh aarch64    one target (or several, in the order given)
+# The aarch64 tests run under the Wine of the arm64 root (tools/arm64-root.sh),
+# which is mounted for them and unmounted afterwards.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/tools/setup.sh"
-. "$root/tools/wine-env.sh"
 targets=${*:-"i686 x86_64"}
+# shellcheck disable=SC2086
+"$root/tools/setup.sh" $targets
+. "$root/tools/wine-env.sh"
 status=0
 for t in $targets; do
     build="$root/build-$t"
@@ -18,6 +21,10 @@ for t in $targets; do
         # start (TARNWICK_NO_EMULATION=1): the target is built, not run.
         echo "== $t: tests SKIPPED: this machine cannot start 32-bit programs and emulation was declined (TARNWICK_NO_EMULATION=1)"
         continue
+    fi
+    if [ "$t" = aarch64 ]; then
+        trap '"$root/tools/arm64-root.sh" stop' EXIT
+        "$root/tools/arm64-root.sh" start "$root"
     fi
     echo "== $t: test"
     repeat=

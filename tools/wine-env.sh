@@ -9,6 +9,13 @@ export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-msco
 # cannot start.
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
+wineserver=wineserver
+# TARNWICK_WINE_BIN names a folder whose wine64 and wineserver stand for
+# these two: the aarch64 target's, which run inside the arm64 root.
+if [ -n "${TARNWICK_WINE_BIN:-}" ]; then
+    wine64=$TARNWICK_WINE_BIN/wine64
+    wineserver=$TARNWICK_WINE_BIN/wineserver
+fi
 
 # wine_loader TARGET: the loader that runs the programs of i686 or x86_64.
 wine_loader() {
@@ -27,6 +34,7 @@ can_run_32_bit() { "$wine32" --version >/dev/null 2>&1; }
 emulated() {
     case "$1" in
     i686) grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386 ;;
+    aarch64) [ "$(uname -m)" != aarch64 ] ;;
     *) return 1 ;;
     esac
 }

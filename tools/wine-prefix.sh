@@ -18,7 +18,7 @@ remove() {
         echo "wine-prefix.sh: $prefix was not made by this script; not removing it (remove an old prefix by hand)" >&2
         exit 1
     fi
-    wineserver -k 2>/dev/null || true
+    "$wineserver" -k 2>/dev/null || true
     rm -rf "$prefix"
 }
 
@@ -28,7 +28,7 @@ create)
     mkdir -p "$prefix"
     : >"$marker"
     # The 64-bit loader makes and starts the prefix (a 64-bit one, as
-    # Debian's wine would make it).
+    # Debian's wine would make it; for aarch64, the arm64 root's).
     "$wine64" wineboot -i >/dev/null 2>&1
     # Hidden windows instead of none: a message box really blocks and can be found.
     "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
@@ -36,11 +36,11 @@ create)
     # would otherwise wait on its hidden crash dialog until the test's time
     # runs out.
     "$wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-    wineserver -w
+    "$wineserver" -w
     # Start the server and the prefix's services now, detached from every
     # test's output: a test whose first program started them would otherwise
     # be held open until they exit.
-    wineserver -p </dev/null >/dev/null 2>&1
+    "$wineserver" -p </dev/null >/dev/null 2>&1
     "$wine64" cmd /c exit </dev/null >/dev/null 2>&1 || true
     ;;
 destroy)

@@ -270,6 +270,7 @@ TEST_F(RebootSeam, DispatchByNameGivesTheSameResult)
 // and error information of unbound functions for every method.)
 TEST_F(RebootSeam, UnboundFunctionFailsWithResultZero)
 {
+    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
     using testkit::kEntryNotFound;
     using testkit::kFileNotFound;
     struct Case {
