@@ -1,11 +1,13 @@
 #!/bin/sh
 # Proves the README's two commands on a clean machine: a minimal Debian 12
 # root (debootstrap, kept as a tarball between runs), a clean clone of the
-# current commit in it, and tools/demo.sh and tools/test.sh run inside with
-# chroot, each with its wall time, exit status and last lines.
-#   tools/fresh-check.sh            run both commands
+# current commit in it, and tools/demo.sh, tools/test.sh and CI's third step,
+# tools/test.sh aarch64, run inside with chroot, each with its wall time,
+# exit status and last lines.
+#   tools/fresh-check.sh            run the three
 #   tools/fresh-check.sh --keep     and keep the root for a look afterwards
-# Runs as root. Downloads about a gigabyte of packages; not part of CI.
+# Runs as root. Downloads about two gigabytes of packages and sources, and
+# builds the aarch64 toolchain and arm64 root afresh; not part of CI.
 # TARNWICK_FRESH_CACHE names the folder of the cached root tarball
 # (default /var/cache/tarnwick-fresh); the root is made under /var/tmp.
 set -eu
@@ -92,16 +94,18 @@ for m in proc dev dev/pts sys; do
     mount --bind "/$m" "$fresh/$m"
 done
 
-# Runs one README command inside the root with a login's plain environment.
+# Runs one README command (with its arguments) inside the root with a
+# login's plain environment.
 run() {
     name=$1
-    log="$fresh/root/$name.log"
+    shift
+    log="$fresh/root/$name${1:+-$1}.log"
     t=$(now)
     rc=0
     chroot "$fresh" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        sh -c "cd /root/tarnwick && tools/$name.sh" >"$log" 2>&1 || rc=$?
-    echo "== tools/$name.sh: exit status $rc, $(elapsed "$t")"
+        sh -c "cd /root/tarnwick && tools/$name.sh $*" >"$log" 2>&1 || rc=$?
+    echo "== tools/$name.sh${1:+ $*}: exit status $rc, $(elapsed "$t")"
     grep '^setup: installed' "$log" | sed 's/^/   /' || true
     tail -n 15 "$log" | sed 's/^/   /'
     [ "$rc" -eq 0 ] || failed=1
@@ -109,5 +113,6 @@ run() {
 failed=0
 run demo
 run test
+run test aarch64
 [ "$failed" -eq 0 ] && echo "== fresh check passed ($commit)" || echo "== fresh check FAILED ($commit)"
 exit "$failed"

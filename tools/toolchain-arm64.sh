@@ -154,8 +154,7 @@ ensure_deb_src() {  # package version
         echo "toolchain-arm64: source package $1 $2 is not in apt's lists" >&2; exit 1; }
 }
 
-phase packages
-echo "toolchain-arm64: needs$(printf '%s\n' "$packages" | awk 'NF { printf " %s", $1 }')"
+# The packages: installed quietly where missing (tools/setup.sh names them).
 missing=""
 for p in $(printf '%s\n' "$packages" | awk 'NF { print $1 }'); do
     installed "$p" || missing="$missing $p"
@@ -173,7 +172,6 @@ for tool in clang-$LLVM_MAJOR clang++-$LLVM_MAJOR ld.lld-$LLVM_MAJOR \
 done
 LLVM_VERSION=$(dpkg-query -W -f='${source:Version}' clang-$LLVM_MAJOR)
 CLANG_RESOURCE=$(clang-$LLVM_MAJOR -print-resource-dir)
-echo "toolchain-arm64: clang-$LLVM_MAJOR $LLVM_VERSION (resource dir $CLANG_RESOURCE)"
 
 # ---------------------------------------------------------------- smoke test
 # Compiles and links, with the project's link options, a C++20 DLL (with a
@@ -418,9 +416,9 @@ mingw-w64 $MINGW_W64_VERSION
 target $TARGET"
 if [ "$force" = no ] && [ -f "$PREFIX/.stamp" ] && [ "$(cat "$PREFIX/.stamp")" = "$want_stamp" ]; then
     echo "toolchain-arm64: $PREFIX is up to date ($LLVM_SOURCE $LLVM_VERSION, mingw-w64 $MINGW_W64_VERSION); nothing to build"
-    summary
     exit 0
 fi
+echo "toolchain-arm64: building with clang-$LLVM_MAJOR $LLVM_VERSION (resource dir $CLANG_RESOURCE)"
 
 renice -n 19 -p $$ >/dev/null   # everything below, children too
 
