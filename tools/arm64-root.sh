@@ -40,10 +40,10 @@ make_root() {
     fi
     rm -rf --one-file-system "$dir"
     mkdir -p "$dir"
+    : >"$mark"
     t=$(now)
     if [ -f "$tarball" ]; then
         tar -xpf "$tarball" -C "$dir"
-        : >"$mark"
         echo "arm64-root: unpacked $tarball in $(($(now) - t)) s"
         return
     fi
@@ -59,7 +59,6 @@ make_root() {
     rm -rf "$dir/var/cache/apt/archives"/*.deb "$dir/var/lib/apt/lists"/*_Packages
     mkdir -p "$cache"
     tar -cpf "$tarball.part" -C "$dir" . && mv "$tarball.part" "$tarball"
-    : >"$mark"
     echo "arm64-root: made in $(($(now) - t)) s and kept as $tarball"
 }
 
