@@ -13,8 +13,6 @@
 # qemu-aarch64 entry of binfmt_misc where this machine is not itself aarch64
 # (tools/setup.sh aarch64 makes it). start and stop run as root.
 set -eu
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/wine-env.sh"
 dir=${TARNWICK_ARM64_ROOT:-/var/tmp/tarnwick-arm64-root}
 cache=${TARNWICK_ARM64_ROOT_CACHE:-/var/cache/tarnwick-arm64-root}
 mirror=http://deb.debian.org/debian

@@ -109,21 +109,8 @@ logged() {
 }
 
 # ---------------------------------------------------------------- packages
-# Debian packages, each with what it brings.
-packages="
-clang-$LLVM_MAJOR     the compiler (C, C++, assembler, resource-dir headers)
-lld-$LLVM_MAJOR       the linker (ld.lld in MinGW mode)
-llvm-$LLVM_MAJOR      llvm-ar, -ranlib, -dlltool, -windres/-rc, -nm, -objdump, -readobj, -strip
-cmake                 compiler-rt and the LLVM runtimes
-ninja-build           their build program
-make                  the mingw-w64 headers and CRT (autotools)
-python3               the LLVM runtimes' build scripts
-xz-utils              unpacking llvm-toolchain-19's tarball
-bzip2                 unpacking mingw-w64's tarball
-"
-installed() {
-    [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
-}
+# The compiler, linker, binary tools and build programs are Debian packages
+# that tools/setup.sh aarch64 installs (it names each one).
 apt_updated=no
 apt_update() {
     [ "$apt_updated" = yes ] && return 0
@@ -154,21 +141,10 @@ ensure_deb_src() {  # package version
         echo "toolchain-arm64: source package $1 $2 is not in apt's lists" >&2; exit 1; }
 }
 
-# The packages: installed quietly where missing (tools/setup.sh names them).
-missing=""
-for p in $(printf '%s\n' "$packages" | awk 'NF { print $1 }'); do
-    installed "$p" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    echo "toolchain-arm64: installing$missing"
-    add_src_list
-    apt_update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
 for tool in clang-$LLVM_MAJOR clang++-$LLVM_MAJOR ld.lld-$LLVM_MAJOR \
     llvm-ar-$LLVM_MAJOR llvm-ranlib-$LLVM_MAJOR llvm-dlltool-$LLVM_MAJOR \
-    llvm-windres-$LLVM_MAJOR llvm-readobj-$LLVM_MAJOR cmake ninja make; do
-    command -v "$tool" >/dev/null || { echo "toolchain-arm64: $tool missing after install" >&2; exit 1; }
+    llvm-windres-$LLVM_MAJOR llvm-readobj-$LLVM_MAJOR cmake ninja make python3 xz bzip2; do
+    command -v "$tool" >/dev/null || { echo "toolchain-arm64: $tool is missing: run tools/setup.sh aarch64" >&2; exit 1; }
 done
 LLVM_VERSION=$(dpkg-query -W -f='${source:Version}' clang-$LLVM_MAJOR)
 CLANG_RESOURCE=$(clang-$LLVM_MAJOR -print-resource-dir)
