@@ -14,11 +14,10 @@ namespace {
 constexpr REGSAM kQueryAccess = KEY_QUERY_VALUE;
 constexpr REGSAM kSetAccess = KEY_SET_VALUE;
 constexpr REGSAM kCreateAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
-// One read, into a zeroed buffer of this size: data of 1024 bytes or less
-// is read (a 1023-character text and its NUL), anything longer is a missing
-// value. There is no second try with a larger buffer; callers rely on the
-// limit being the same on every machine.
-constexpr DWORD kBufferSize = 1024;
+// The first read goes into a buffer of this many UTF-16 units on the stack:
+// a text of up to 1023 characters and its NUL, the everyday value, takes one
+// registry read. A longer value is read again into a buffer of its size.
+constexpr DWORD kFirstReadUnits = 1024;
 
 HKEY root(LONG value)
 {
@@ -34,8 +33,53 @@ bool equals(BSTR text, const wchar_t* literal) noexcept
 // Opens a key for one call; false when Windows refuses.
 bool open_key(LONG root_key, BSTR sub_key, REGSAM access, unique_hkey& key)
 {
-    text::Ansi path(sub_key);
-    return call<Fn::RegOpenKeyExA>(root(root_key), path.c_str(), 0, access, key.put()) == 0;
+    return call<Fn::RegOpenKeyExW>(root(root_key), text::wide(sub_key), 0, access, key.put()) == 0;
+}
+
+bool is_text(DWORD type) noexcept
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Reads a value whole as text; false when Windows refuses (no such value).
+// Text types are the UTF-16 they are stored in; the bytes of every other
+// type are read through the ANSI code page, one character a byte. At most
+// one terminating NUL is dropped, and only the last character counts.
+bool read_value(HKEY key, BSTR name, Bstr& out)
+{
+    wchar_t first[kFirstReadUnits];
+    Bstr larger;  // the buffer of a value that did not fit the first
+    BYTE* data = reinterpret_cast<BYTE*>(first);
+    DWORD capacity = sizeof first;
+    DWORD size = capacity;
+    DWORD type = REG_NONE;
+    LONG status = call<Fn::RegQueryValueExW>(key, text::wide(name), nullptr, &type, data, &size);
+    // Windows reports the size the value needs; a value that grows between
+    // two reads is read once more. A size no larger than the buffer would
+    // not change the answer, so such a buffer doubles instead.
+    while (status == ERROR_MORE_DATA) {
+        if (capacity > MAXLONG / 2)
+            raise(kOutOfMemory);
+        capacity = size > capacity ? size : capacity * 2;
+        larger = Bstr::bytes(capacity);
+        data = reinterpret_cast<BYTE*>(larger.get());
+        size = capacity;
+        status = call<Fn::RegQueryValueExW>(key, text::wide(name), nullptr, &type, data, &size);
+    }
+    if (status != 0)
+        return false;
+    if (is_text(type)) {
+        const auto* units = reinterpret_cast<const wchar_t*>(data);
+        UINT n = size / sizeof(wchar_t);
+        if (n > 0 && units[n - 1] == 0)
+            --n;
+        out = Bstr::copy(units, n);
+    } else {
+        if (size > 0 && data[size - 1] == 0)
+            --size;
+        out = text::from_ansi(reinterpret_cast<const char*>(data), size);
+    }
+    return true;
 }
 
 // Puts a new text in the caller's by-reference string, freeing the old one.
@@ -70,15 +114,14 @@ LONG Registry::RootKeyFromName(BSTR name) noexcept
 HRESULT Registry::CreateRegKey(LONG RootKey, BSTR strSubKey, LONG* KeyStatus, VARIANT_BOOL* result)
 {
     return method(result, ByRef(KeyStatus), [&](VARIANT_BOOL& created) {
-        text::Ansi sub_key(strSubKey);
         // A key this call creates carries the class text "1", as keys made
         // by every version of this library do; the all-zero security record
         // gives it the default security and a handle that is not inherited.
-        char key_class[] = "1";
+        wchar_t key_class[] = L"1";
         SECURITY_ATTRIBUTES security{};
         unique_hkey key;
         // Windows writes the disposition straight into the caller's KeyStatus.
-        if (call<Fn::RegCreateKeyExA>(root(RootKey), sub_key.c_str(), 0, key_class,
+        if (call<Fn::RegCreateKeyExW>(root(RootKey), text::wide(strSubKey), 0, key_class,
                                       REG_OPTION_NON_VOLATILE, kCreateAccess, &security, key.put(),
                                       reinterpret_cast<DWORD*>(KeyStatus)) == 0) {
             created = VARIANT_TRUE;
@@ -97,17 +140,9 @@ HRESULT Registry::QueryRegValue(LONG RootKey, BSTR strSubKey, BSTR strValueName,
         unique_hkey key;
         if (!open_key(RootKey, strSubKey, kQueryAccess, key))
             return;
-        text::Ansi value_name(strValueName);
-        BYTE buffer[kBufferSize] = {};
-        DWORD size = kBufferSize;
-        DWORD type;
-        if (call<Fn::RegQueryValueExA>(key.get(), value_name.c_str(), nullptr, &type, buffer,
-                                       &size) == 0) {
-            // At most one terminating NUL is dropped, and only the last byte
-            // counts. No data at all is an existing, empty value.
-            if (size > 0 && buffer[size - 1] == 0)
-                --size;
-            replace(strData, text::from_ansi(reinterpret_cast<const char*>(buffer), size));
+        Bstr data;
+        if (read_value(key.get(), strValueName, data)) {
+            replace(strData, std::move(data));
             found = VARIANT_TRUE;
         }
         key.close();
@@ -121,15 +156,11 @@ HRESULT Registry::SetRegValue(LONG RootKey, BSTR SubKey, BSTR ValueName, BSTR* S
         unique_hkey key;
         if (!open_key(RootKey, SubKey, kSetAccess, key))
             return;
-        text::Ansi value_name(ValueName);
-        text::Ansi data(*SettingBuffer);
-        // The ANSI bytes and the NUL that Ansi keeps after them.
-        LONG status = call<Fn::RegSetValueExA>(key.get(), value_name.c_str(), 0, REG_SZ,
-                                               reinterpret_cast<const BYTE*>(data.c_str()),
-                                               static_cast<DWORD>(data.size() + 1));
-        // The caller's text becomes what was converted for storage.
-        replace(SettingBuffer, text::from_ansi(data));
-        if (status == 0)
+        // The text as it is, with its NUL; the caller's text stays as given.
+        const DWORD bytes = (SysStringLen(*SettingBuffer) + 1) * sizeof(wchar_t);
+        if (call<Fn::RegSetValueExW>(key.get(), text::wide(ValueName), 0, REG_SZ,
+                                     reinterpret_cast<const BYTE*>(text::wide(*SettingBuffer)),
+                                     bytes) == 0)
             stored = VARIANT_TRUE;
         key.close();
     });
@@ -154,9 +185,11 @@ HRESULT Registry::RegWriteString(BSTR RootKey, BSTR strKeyName, BSTR strValueNam
                                  SHORT* result)
 {
     return method(result, [&](SHORT& written) {
-        Bstr copy = Bstr::copy(strValue);  // takes the write-back, not the caller's text
+        // SetRegValue leaves its SettingBuffer as given, so the caller's
+        // text can stand in for it without a copy.
+        BSTR value = strValue;
         VARIANT_BOOL stored = VARIANT_FALSE;
-        check(self()->SetRegValue(RootKeyFromName(RootKey), strKeyName, strValueName, copy.ref(),
+        check(self()->SetRegValue(RootKeyFromName(RootKey), strKeyName, strValueName, &value,
                                   &stored));
         if (stored)
             written = 1;

@@ -32,4 +32,12 @@ Bstr Bstr::join(std::initializer_list<std::wstring_view> parts)
     return out;
 }
 
+Bstr Bstr::bytes(UINT count)
+{
+    Bstr out(SysAllocStringByteLen(nullptr, count));
+    if (!out.get())
+        raise(kOutOfMemory);
+    return out;
+}
+
 }  // namespace tarnwick

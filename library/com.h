@@ -79,6 +79,9 @@ public:
     // The texts one after another in a new string; raises out of memory
     // when that fails.
     static Bstr join(std::initializer_list<std::wstring_view> parts);
+    // Room for `count` bytes, not yet written: a buffer that the automation
+    // allocator owns. Raises out of memory when that fails.
+    static Bstr bytes(UINT count);
 
     BSTR get() const noexcept { return s_; }
     BSTR* put() noexcept

@@ -174,22 +174,24 @@ protected:
     // This object seen through its own interface, for calls between its methods.
     Interface* self() noexcept { return static_cast<Interface*>(this); }
 
-    // The method-call convention. Holds a reference on the object for the
-    // call, refuses null pointers (the result slot and the by-reference
-    // parameters named in `refs`), starts the result at null, 0 or False,
-    // runs the body, and hands over the result. A run-time error raised in
-    // the body ends the call: a text result is dropped, a number keeps the
-    // value set so far, and the failing status is returned with error
-    // information. Nothing the body already did is rolled back.
+    // The method-call convention. Sets the result slot to null, 0 or False
+    // before anything else, refuses null pointers (the result slot and the
+    // by-reference parameters named in `refs`), holds a reference on the
+    // object for the call, runs the body, and hands over the result. A
+    // run-time error raised in the body ends the call: a text result is
+    // dropped, a number keeps the value set so far, and the failing status
+    // is returned with error information. Nothing the body already did is
+    // rolled back.
     template <class T, class... P, class Body>
     requires std::invocable<Body&, typename ResultSlot<T>::type&>
         HRESULT method(T* result, ByRef<P...> refs, Body&& body) noexcept
     {
-        if (!result || !refs.set)
+        if (!result)
+            return E_POINTER;
+        *result = T{};  // null or zero on every path that fails
+        if (!refs.set)
             return E_POINTER;
         Hold hold(this);
-        if constexpr (std::is_same_v<T, BSTR>)
-            *result = nullptr;
         typename ResultSlot<T>::type value{};
         try {
             body(value);

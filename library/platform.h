@@ -22,17 +22,16 @@ namespace tarnwick::platform {
     X("kernel32", GetVersionExA)             \
     X("kernel32", GetCurrentProcess)         \
     X("kernel32", CloseHandle)               \
-    X("advapi32.dll", RegOpenKeyExA)         \
-    X("advapi32.dll", RegCreateKeyExA)       \
-    X("advapi32.dll", RegQueryValueExA)      \
-    X("advapi32.dll", RegSetValueExA)        \
+    X("advapi32.dll", RegOpenKeyExW)         \
+    X("advapi32.dll", RegCreateKeyExW)       \
+    X("advapi32.dll", RegQueryValueExW)      \
+    X("advapi32.dll", RegSetValueExW)        \
     X("advapi32.dll", RegCloseKey)           \
     X("advapi32.dll", OpenProcessToken)      \
     X("advapi32.dll", LookupPrivilegeValueA) \
     X("advapi32.dll", AdjustTokenPrivileges) \
     X("user32", ExitWindowsEx)               \
-    X("advapi32.dll", RegCreateKeyExW)       \
-    X("advapi32.dll", RegSetValueExW)        \
+    X("advapi32.dll", RegDeleteValueW)       \
     X("advapi32.dll", RegDeleteTreeW)        \
     X("oleaut32", RegisterTypeLib)           \
     X("oleaut32", UnRegisterTypeLib)

@@ -1,43 +1,10 @@
 #include "text.h"
 
 #include <climits>
-#include <cstdlib>
 
 #include "errors.h"
 
 namespace tarnwick::text {
-
-Ansi::Ansi(const wchar_t* s, UINT length)
-{
-    room_[0] = '\0';
-    if (length == 0)
-        return;
-    if (length > INT_MAX / 3)
-        raise(kOutOfMemory);
-    const int units = static_cast<int>(length);
-    // Most texts fit the room: one conversion straight into it. A text that
-    // does not is measured and converted into a heap block of its size.
-    int n = WideCharToMultiByte(CP_ACP, 0, s, units, room_, static_cast<int>(kRoom - 1), nullptr,
-                                nullptr);
-    if (n == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-        const int needed = WideCharToMultiByte(CP_ACP, 0, s, units, nullptr, 0, nullptr, nullptr);
-        if (needed > 0) {
-            auto* block = static_cast<char*>(std::malloc(static_cast<size_t>(needed) + 1));
-            if (!block)
-                raise(kOutOfMemory);
-            bytes_ = block;
-            n = WideCharToMultiByte(CP_ACP, 0, s, units, bytes_, needed, nullptr, nullptr);
-        }
-    }
-    size_ = n > 0 ? static_cast<size_t>(n) : 0;
-    bytes_[size_] = '\0';
-}
-
-Ansi::~Ansi()
-{
-    if (bytes_ != room_)
-        std::free(bytes_);
-}
 
 Bstr from_ansi(const char* bytes, size_t count)
 {

@@ -1,6 +1,7 @@
-// Text crossing into the Windows "A" functions: automation strings to the
-// system ANSI code page and back, always over the whole length, zero
-// characters included.
+// Text crossing into Windows. Automation strings go to the wide-character
+// functions as they are; the bytes of registry data that is not text come
+// back through the system ANSI code page, one character a byte, zero bytes
+// included.
 #pragma once
 
 #include <cstddef>
@@ -9,34 +10,14 @@
 
 namespace tarnwick::text {
 
-// The ANSI form of a text for one call, with a NUL after its bytes. Texts of
-// everyday length (key paths, value names, settings) are converted into the
-// object's own room, so a call makes no heap allocation for them; longer
-// ones take the heap. Raises out of memory when that fails.
-class Ansi {
-public:
-    Ansi(const wchar_t* s, UINT length);
-    explicit Ansi(BSTR s) : Ansi(s, SysStringLen(s)) {}
-    Ansi(const Ansi&) = delete;
-    Ansi& operator=(const Ansi&) = delete;
-    ~Ansi();
-
-    const char* c_str() const noexcept { return bytes_; }
-    size_t size() const noexcept { return size_; }
-
-private:
-    static constexpr size_t kRoom = 256;  // bytes, the NUL included
-
-    char* bytes_ = room_;
-    size_t size_ = 0;
-    char room_[kRoom];
-};
+// The NUL-terminated text of an automation string for a wide-character
+// call; the null string is the empty text.
+inline const wchar_t* wide(BSTR s) noexcept
+{
+    return s ? s : L"";
+}
 
 // The text of ANSI bytes; no bytes give the null (empty) text.
 Bstr from_ansi(const char* bytes, size_t count);
-inline Bstr from_ansi(const Ansi& bytes)
-{
-    return from_ansi(bytes.c_str(), bytes.size());
-}
 
 }  // namespace tarnwick::text

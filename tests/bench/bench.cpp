@@ -35,9 +35,7 @@ using namespace testkit;
 namespace {
 
 constexpr wchar_t kSubKey[] = L"Software\\Tarnwick\\Bench";
-constexpr char kSubKeyA[] = "Software\\Tarnwick\\Bench";
 constexpr wchar_t kValueName[] = L"Value";
-constexpr char kValueNameA[] = "Value";
 // A typical setting: a path of a few dozen characters.
 constexpr wchar_t kValueText[] = L"C:\\Program Files\\Tarnwick\\Bench\\settings.ini";
 constexpr LONG kCurrentUser = static_cast<LONG>(0x80000001);
@@ -175,16 +173,16 @@ struct BenchValue {
     ~BenchValue() { RegDeleteTreeW(HKEY_CURRENT_USER, kSubKey); }
 };
 
-// The limit for reading the value: the three registry calls alone, into the
-// same zeroed 1024-byte buffer.
+// The limit for reading the value: the three registry calls alone, into a
+// buffer of the size of the library's first read.
 void raw_registry_read()
 {
     HKEY k;
-    BYTE buffer[1024];
-    std::memset(buffer, 0, sizeof buffer);
+    wchar_t buffer[1024];
     DWORD size = sizeof buffer, type;
-    count(RegOpenKeyExA(HKEY_CURRENT_USER, kSubKeyA, 0, KEY_QUERY_VALUE, &k) == 0 &&
-          RegQueryValueExA(k, kValueNameA, nullptr, &type, buffer, &size) == 0 &&
+    count(RegOpenKeyExW(HKEY_CURRENT_USER, kSubKey, 0, KEY_QUERY_VALUE, &k) == 0 &&
+          RegQueryValueExW(k, kValueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                           &size) == 0 &&
           RegCloseKey(k) == 0);
 }
 
@@ -229,9 +227,9 @@ void early_bound(const Settings& s, _Registry* reg, _Time* time)
         count(reg->RegReadString(root.get(), key.ref(), name.ref(), &text) == S_OK && text);
         SysFreeString(text);
     };
-    time_row("early bound", "QueryRegValue vs raw RegOpenKeyExA+RegQueryValueExA+RegCloseKey",
+    time_row("early bound", "QueryRegValue vs raw RegOpenKeyExW+RegQueryValueExW+RegCloseKey",
              side_by_side(s, query, raw), "<=1.10");
-    time_row("early bound", "RegReadString vs raw RegOpenKeyExA+RegQueryValueExA+RegCloseKey",
+    time_row("early bound", "RegReadString vs raw RegOpenKeyExW+RegQueryValueExW+RegCloseKey",
              side_by_side(s, read, raw), "<=1.10");
 
     // No registry work to hide behind: what the call convention itself
@@ -371,21 +369,19 @@ void dispatch_path(const Settings& s, _Registry* reg, _Time* time)
 
 // Stand-ins for the three registry calls, for the seam library: they do no
 // registry work, so what remains of a call is the library's own.
-constexpr char kValueTextA[] = "C:\\Program Files\\Tarnwick\\Bench\\settings.ini";
-
-LONG WINAPI standin_open(HKEY, LPCSTR, DWORD, REGSAM, PHKEY key)
+LONG WINAPI standin_open(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY key)
 {
     *key = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234));
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI standin_query(HKEY, LPCSTR, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
+LONG WINAPI standin_query(HKEY, LPCWSTR, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
 {
-    if (*size < sizeof kValueTextA)
+    if (*size < sizeof kValueText)
         return ERROR_MORE_DATA;
     *type = REG_SZ;
-    std::memcpy(data, kValueTextA, sizeof kValueTextA);
-    *size = sizeof kValueTextA;
+    std::memcpy(data, kValueText, sizeof kValueText);
+    *size = sizeof kValueText;
     return ERROR_SUCCESS;
 }
 
@@ -400,8 +396,8 @@ LONG WINAPI standin_close(HKEY)
 void without_registry(const Settings& s)
 {
     require(seam().ok(), "cannot load the seam library (TARNWICK_SEAM_DLL)");
-    Rebind stand_in_open = TESTKIT_STAND_IN(RegOpenKeyExA, &standin_open);
-    Rebind stand_in_query = TESTKIT_STAND_IN(RegQueryValueExA, &standin_query);
+    Rebind stand_in_open = TESTKIT_STAND_IN(RegOpenKeyExW, &standin_open);
+    Rebind stand_in_query = TESTKIT_STAND_IN(RegQueryValueExW, &standin_query);
     Rebind stand_in_close = TESTKIT_STAND_IN(RegCloseKey, &standin_close);
     require(stand_in_open.status() == S_OK && stand_in_query.status() == S_OK &&
                 stand_in_close.status() == S_OK,

@@ -80,7 +80,7 @@ inline void record(const std::string& line)
     calls().push_back(line);
 }
 
-// A registry of its own behind RegOpenKeyExA, RegQueryValueExA and
+// A registry of its own behind RegOpenKeyExW, RegQueryValueExW and
 // RegCloseKey. Keys are found by the exact sub-key text under
 // HKEY_LOCAL_MACHINE; values by exact name ("" is the default value).
 class FakeRegistry {
@@ -88,8 +88,8 @@ public:
     std::map<std::string, std::map<std::string, std::string>> keys;
 
     FakeRegistry()
-        : open_(TESTKIT_STAND_IN(RegOpenKeyExA, &Open)),
-          query_(TESTKIT_STAND_IN(RegQueryValueExA, &Query)),
+        : open_(TESTKIT_STAND_IN(RegOpenKeyExW, &Open)),
+          query_(TESTKIT_STAND_IN(RegQueryValueExW, &Query)),
           close_(TESTKIT_STAND_IN(RegCloseKey, &Close))
     {
         current() = this;
@@ -111,15 +111,15 @@ private:
         return registry;
     }
 
-    static LSTATUS WINAPI Open(HKEY root, LPCSTR sub_key, DWORD, REGSAM, PHKEY out)
+    static LSTATUS WINAPI Open(HKEY root, LPCWSTR sub_key, DWORD, REGSAM, PHKEY out)
     {
         FakeRegistry* self = current();
-        record(format("RegOpenKeyExA(%#lx, \"%s\")",
-                      static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(root)),
-                      sub_key ? sub_key : "(null)"));
+        const std::string sub = sub_key ? narrow(sub_key) : "(null)";
+        record(format("RegOpenKeyExW(%#lx, \"%s\")",
+                      static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(root)), sub.c_str()));
         if (!self || root != HKEY_LOCAL_MACHINE || !sub_key)
             return ERROR_FILE_NOT_FOUND;
-        auto key = self->keys.find(sub_key);
+        auto key = self->keys.find(sub);
         if (key == self->keys.end())
             return ERROR_FILE_NOT_FOUND;
         HKEY handle = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x7000 + 4 * ++self->serial_));
@@ -128,18 +128,20 @@ private:
         return ERROR_SUCCESS;
     }
 
-    static LSTATUS WINAPI Query(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
+    static LSTATUS WINAPI Query(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
                                 LPDWORD size)
     {
         FakeRegistry* self = current();
-        record(format("RegQueryValueExA(\"%s\")", name ? name : "(null)"));
+        const std::string value_name = name ? narrow(name) : "";
+        record(format("RegQueryValueExW(\"%s\")", name ? value_name.c_str() : "(null)"));
         if (!self || !self->handles_.count(key))
             return ERROR_INVALID_HANDLE;
         const auto& values = self->keys[self->handles_[key]];
-        auto value = values.find(name ? name : "");
+        auto value = values.find(value_name);
         if (value == values.end())
             return ERROR_FILE_NOT_FOUND;
-        const DWORD needed = static_cast<DWORD>(value->second.size() + 1);
+        const std::wstring text = widen(value->second);
+        const DWORD needed = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
         if (type)
             *type = REG_SZ;
         if (!size || *size < needed) {
@@ -147,7 +149,7 @@ private:
                 *size = needed;
             return ERROR_MORE_DATA;
         }
-        std::memcpy(data, value->second.c_str(), needed);
+        std::memcpy(data, text.c_str(), needed);
         *size = needed;
         return ERROR_SUCCESS;
     }

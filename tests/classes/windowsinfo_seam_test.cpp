@@ -32,11 +32,12 @@ BOOL WINAPI FakeVersion(LPOSVERSIONINFOA info)
 }
 
 // Forwards to the real function and notes which key was asked for.
-LSTATUS WINAPI WatchedOpen(HKEY root, LPCSTR sub_key, DWORD options, REGSAM access, PHKEY out)
+LSTATUS WINAPI WatchedOpen(HKEY root, LPCWSTR sub_key, DWORD options, REGSAM access, PHKEY out)
 {
-    record(format("RegOpenKeyExA(%#lx, \"%s\")",
-                  static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(root)), sub_key));
-    return RegOpenKeyExA(root, sub_key, options, access, out);
+    record(format("RegOpenKeyExW(%#lx, \"%s\")",
+                  static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(root)),
+                  narrow(sub_key).c_str()));
+    return RegOpenKeyExW(root, sub_key, options, access, out);
 }
 
 class WindowsInfoSeam : public ::testing::Test {
@@ -125,10 +126,10 @@ TEST_F(WindowsInfoSeam, VersionTextFromTheKeyOfThePlatform)
         calls().clear();
         g_platform_id = p.id;
         EXPECT_EQ(p.text, version_text());
-        const std::string open = format("RegOpenKeyExA(0x80000002, \"%s\")", p.key);
+        const std::string open = format("RegOpenKeyExW(0x80000002, \"%s\")", p.key);
         EXPECT_EQ((std::vector<std::string>{
-                      "GetVersionExA", open, "RegQueryValueExA(\"ProductName\")", "RegCloseKey",
-                      open, format("RegQueryValueExA(\"%s\")", p.version_value), "RegCloseKey"}),
+                      "GetVersionExA", open, "RegQueryValueExW(\"ProductName\")", "RegCloseKey",
+                      open, format("RegQueryValueExW(\"%s\")", p.version_value), "RegCloseKey"}),
                   calls());
     }
     EXPECT_EQ(0u, registry.open_keys());
@@ -173,7 +174,7 @@ TEST_F(WindowsInfoSeam, MissingValuesShortenOrEmptyTheText)
 // the real ones, so a read would find the real values of the prefix.
 TEST_F(WindowsInfoSeam, OtherPlatformIdsReadNoRegistry)
 {
-    Rebind watch = TESTKIT_STAND_IN(RegOpenKeyExA, &WatchedOpen);
+    Rebind watch = TESTKIT_STAND_IN(RegOpenKeyExW, &WatchedOpen);
     ASSERT_EQ(S_OK, watch.status());
     struct Case {
         DWORD id;
@@ -190,7 +191,7 @@ TEST_F(WindowsInfoSeam, OtherPlatformIdsReadNoRegistry)
     calls().clear();
     std::wstring text = version_text();
     EXPECT_EQ(0u, text.find(L"Operating System: ")) << narrow(text);
-    const std::string open_nt = format("RegOpenKeyExA(0x80000002, \"%s\")", kNtKey);
+    const std::string open_nt = format("RegOpenKeyExW(0x80000002, \"%s\")", kNtKey);
     EXPECT_EQ((std::vector<std::string>{"GetVersionExA", open_nt, open_nt}), calls());
 }
 
@@ -232,15 +233,15 @@ TEST_F(WindowsInfoSeam, BrowserKeysAreBuiltFromTheProgIDAsRead)
         Bstr web;
         EXPECT_EQ(S_OK, info_->GetWebBrowser(web.put()));
         EXPECT_EQ(c.path, web.str());
-        std::vector<std::string> expected{"RegOpenKeyExA(0x80000002, \"Software\\Classes\\.htm\")"};
+        std::vector<std::string> expected{"RegOpenKeyExW(0x80000002, \"Software\\Classes\\.htm\")"};
         if (c.prog_id) {
-            expected.push_back("RegQueryValueExA(\"\")");
+            expected.push_back("RegQueryValueExW(\"\")");
             expected.push_back("RegCloseKey");
             expected.push_back(
-                format("RegOpenKeyExA(0x80000002, \"Software\\Classes\\%s\\shell\\open\\command\")",
+                format("RegOpenKeyExW(0x80000002, \"Software\\Classes\\%s\\shell\\open\\command\")",
                        c.prog_id));
             if (c.command_key) {
-                expected.push_back("RegQueryValueExA(\"\")");
+                expected.push_back("RegQueryValueExW(\"\")");
                 expected.push_back("RegCloseKey");
             }
         }

@@ -1,6 +1,5 @@
 // What the Registry tests need beyond the shared registry helpers of
-// support/keys.h: the class text of a key, and text as the ANSI code page
-// gives it back.
+// support/keys.h: the class text of a key.
 #pragma once
 
 #include <windows.h>
@@ -26,20 +25,6 @@ inline std::optional<std::wstring> key_class(HKEY root, const std::wstring& path
                          nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return std::nullopt;
     return std::wstring(buffer, length);
-}
-
-// Text as it comes back from a round trip through the ANSI code page.
-inline std::wstring through_ansi(const std::wstring& s)
-{
-    if (s.empty())
-        return s;
-    std::string a(s.size() * 4, '\0');
-    int n = WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), a.data(),
-                                static_cast<int>(a.size()), nullptr, nullptr);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    int m = MultiByteToWideChar(CP_ACP, 0, a.data(), n, w.data(), n);
-    w.resize(static_cast<size_t>(m));
-    return w;
 }
 
 }  // namespace registry_tests

@@ -28,11 +28,16 @@ same(reg.CreateRegKey(0, Base + "\\d", 0), false, "CreateRegKey under no root");
 same(reg.RegCreateKey("HKCU", Base + "\\d"), 1, "CreateRegKey under no root made nothing");
 
 // SetRegValue and QueryRegValue
-var wide = "A\u4E2D";
+var wide = "caf\u00E9 \u6771\u4EAC \u0142 \u20AC";
 same(reg.SetRegValue(HKCU, Base, "v", "hello"), true, "SetRegValue");
+same(reg.SetRegValue(HKCU, Base, "l", "neighbour"), true, "SetRegValue, a neighbour");
 same(reg.SetRegValue(HKCU, Base, "wide", wide), true, "SetRegValue, text outside the code page");
-same(wide, "A\u4E2D", "the argument stays");
-check(sh.RegRead("HKCU\\" + Base + "\\wide") !== wide, "stored converted");
+same(wide, "caf\u00E9 \u6771\u4EAC \u0142 \u20AC", "the argument stays");
+same(sh.RegRead("HKCU\\" + Base + "\\wide"), wide, "stored whole");
+same(reg.SetRegValue(HKCU, Base, "\u0142", "ell"), true, "SetRegValue, a name outside the code page");
+same(sh.RegRead("HKCU\\" + Base + "\\l"), "neighbour", "its look-alike name untouched");
+same(reg.QueryRegValue(HKCU, Base, "wide", ""), true, "QueryRegValue, text outside the code page");
+same(reg.RegReadString("HKCU", Base, "wide"), wide, "RegReadString, text outside the code page");
 same(reg.SetRegValue(HKCU, Base + "\\missing", "v", "x"), false, "SetRegValue, missing key");
 same(reg.QueryRegValue(HKCU, Base, "v", ""), true, "QueryRegValue");
 same(reg.QueryRegValue(HKCU, Base, "nope", ""), false, "QueryRegValue, missing value");

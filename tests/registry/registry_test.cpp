@@ -92,12 +92,14 @@ std::vector<ReadCase> read_cases()
         {"multi-string a, b", REG_MULTI_SZ, "a\0b\0\0"s, true, L"a\0b\0"s},
         {"binary without NUL", REG_BINARY, "xyz"s, true, L"xyz"},
         {"only the last byte is looked at", REG_BINARY, "\0q\0"s, true, L"\0q"s},
-        {"1023 characters and NUL fit", REG_SZ, std::string(1023, 'x') + '\0', true,
-         std::wstring(1023, L'x')},
-        {"1024 binary bytes fit", REG_BINARY, std::string(1024, 'b'), true,
-         std::wstring(1024, L'b')},
-        {"1024 characters and NUL do not", REG_SZ, std::string(1024, 'y') + '\0', false, L""},
-        {"1025 binary bytes do not", REG_BINARY, std::string(1025, 'b'), false, L""},
+        // Any length reads whole: up to 1023 characters in the first read,
+        // longer values in a second one of their own size.
+        {"1023 characters", REG_SZ, std::string(1023, 'x') + '\0', true, std::wstring(1023, L'x')},
+        {"1024 characters", REG_SZ, std::string(1024, 'y') + '\0', true, std::wstring(1024, L'y')},
+        {"5000 characters", REG_SZ, std::string(5000, 'z') + '\0', true, std::wstring(5000, L'z')},
+        {"1 MiB of characters", REG_SZ, std::string(1 << 20, 'm') + '\0', true,
+         std::wstring(1 << 20, L'm')},
+        {"2049 binary bytes", REG_BINARY, std::string(2049, 'b'), true, std::wstring(2049, L'b')},
     };
     if (GetACP() == 1252)
         cases.push_back({"upper half of code page 1252", REG_SZ, "\xE9t\xE9\x80\0"s, true,
@@ -116,11 +118,9 @@ TEST_F(RegistryRead, ValueDataBecomesText)
             std::snprintf(name, sizeof name, "v%u", static_cast<unsigned>(i));
             const std::wstring wname = widen(name);
             ASSERT_EQ(set_bytes(HKEY_CURRENT_USER, path, name, c.type, c.bytes), ERROR_SUCCESS);
-            if (c.bytes.size() <= 1024) {  // the bytes that the ANSI query sees
-                auto stored = read_bytes(HKEY_CURRENT_USER, path, name);
-                ASSERT_TRUE(stored);
-                ASSERT_EQ(stored->bytes, c.bytes) << "test data not stored as meant";
-            }
+            auto stored = read_bytes(HKEY_CURRENT_USER, path, name);
+            ASSERT_TRUE(stored);
+            ASSERT_EQ(stored->bytes, c.bytes) << "test data not stored as meant";
 
             Bstr data(L"keep");
             VARIANT_BOOL ok;
@@ -325,35 +325,43 @@ TEST_F(RegistryWrite, MissingKeyIsNeitherWrittenNorCreated)
     });
 }
 
-// SettingBuffer comes back as it was converted for storage; RegWriteString
-// leaves the caller's text alone.
-TEST_F(RegistryWrite, TextOutsideTheAnsiCodePage)
+// Text crosses into Windows whole, in key names, value names and data, both
+// ways: nothing outside the ANSI code page is replaced, and a value name is
+// never turned into a look-alike of its neighbour ("\u0142" into "l").
+TEST_F(RegistryWrite, TextOutsideTheAnsiCodePageIsKeptWhole)
 {
-    const std::wstring original = L"A\u0100B\u4E2DC\u00E9";
-    const std::wstring converted = through_ansi(original);
-    if (GetACP() == 1252) {
-        EXPECT_EQ(converted.size(), original.size());
-        EXPECT_NE(converted, original);
-        EXPECT_EQ(converted[3], L'?');  // no best fit for U+4E2D
-    }
+    const std::wstring text = L"caf\u00E9 \u6771\u4EAC \u0142 \u20AC \U0001F600";
+    const std::wstring look_alike = L"\u0142";
     each_route([&](Route& r, const std::wstring& path) {
-        Bstr buffer(original);
+        ASSERT_EQ(set_text(HKEY_CURRENT_USER, path, L"l", L"neighbour"), ERROR_SUCCESS);
+        Bstr buffer(text);
         VARIANT_BOOL ok;
-        EXPECT_EQ(r.SetRegValue(kHKCU, path, L"set", buffer, ok), S_OK);
+        EXPECT_EQ(r.SetRegValue(kHKCU, path, look_alike, buffer, ok), S_OK);
         EXPECT_EQ(ok, VARIANT_TRUE);
-        EXPECT_EQ(buffer.str(), converted);
-        EXPECT_EQ(read_text(HKEY_CURRENT_USER, path, L"set"), converted);
+        EXPECT_EQ(buffer.str(), text);
+        EXPECT_EQ(read_text(HKEY_CURRENT_USER, path, look_alike.c_str()), text);
+        EXPECT_EQ(read_text(HKEY_CURRENT_USER, path, L"l"), L"neighbour");
 
-        Bstr value(original);
+        Bstr value(text);
         SHORT written;
-        EXPECT_EQ(r.RegWriteString(L"HKCU", path, L"write", value, written), S_OK);
+        EXPECT_EQ(r.RegWriteString(L"HKCU", path, L"w\u20AC", value, written), S_OK);
         EXPECT_EQ(written, 1);
-        // Strings of the same size now would take the caller's memory if the
-        // method had freed the caller's text.
-        Bstr probe1(std::wstring(original.size(), L'#')),
-            probe2(std::wstring(original.size(), L'%'));
-        EXPECT_EQ(value.str(), original);
-        EXPECT_EQ(read_text(HKEY_CURRENT_USER, path, L"write"), converted);
+        EXPECT_EQ(value.str(), text);
+        EXPECT_EQ(read_text(HKEY_CURRENT_USER, path, L"w\u20AC"), text);
+
+        const std::wstring sub = path + L"\\\u6771\u4EAC";
+        Bstr root(L"HKCU"), key(sub);
+        SHORT created;
+        EXPECT_EQ(r.RegCreateKey(root, key, created), S_OK);
+        EXPECT_EQ(created, 1);
+        ASSERT_EQ(set_text(HKEY_CURRENT_USER, sub, look_alike.c_str(), text), ERROR_SUCCESS);
+        Bstr data;
+        EXPECT_EQ(r.QueryRegValue(kHKCU, sub, look_alike, data, ok), S_OK);
+        EXPECT_EQ(ok, VARIANT_TRUE);
+        EXPECT_EQ(data.str(), text);
+        Bstr read_key(sub), read_name(look_alike), read;
+        EXPECT_EQ(r.RegReadString(L"HKCU", read_key, read_name, read), S_OK);
+        EXPECT_EQ(read.str(), text);
     });
 }
 

@@ -36,19 +36,19 @@ void closed(void* handle)
         g_open.erase(it);
 }
 
-LONG WINAPI counting_open(HKEY root, LPCSTR sub, DWORD options, REGSAM access, PHKEY out)
+LONG WINAPI counting_open(HKEY root, LPCWSTR sub, DWORD options, REGSAM access, PHKEY out)
 {
-    LONG error = ::RegOpenKeyExA(root, sub, options, access, out);
+    LONG error = ::RegOpenKeyExW(root, sub, options, access, out);
     if (error == ERROR_SUCCESS)
         opened(*out);
     return error;
 }
-LONG WINAPI counting_create(HKEY root, LPCSTR sub, DWORD reserved, LPSTR cls, DWORD options,
+LONG WINAPI counting_create(HKEY root, LPCWSTR sub, DWORD reserved, LPWSTR cls, DWORD options,
                             REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY out,
                             LPDWORD disposition)
 {
     LONG error =
-        ::RegCreateKeyExA(root, sub, reserved, cls, options, access, security, out, disposition);
+        ::RegCreateKeyExW(root, sub, reserved, cls, options, access, security, out, disposition);
     if (error == ERROR_SUCCESS)
         opened(*out);
     return error;
@@ -181,8 +181,8 @@ TEST(Leaks, HandlesAndMemoryStayFlatOverAHundredThousandCalls)
     Apartment apartment;
     ASSERT_TRUE(seam().ok());
     Rebind restart = refuse_restarts();
-    Rebind open = TESTKIT_STAND_IN(RegOpenKeyExA, &counting_open);
-    Rebind create = TESTKIT_STAND_IN(RegCreateKeyExA, &counting_create);
+    Rebind open = TESTKIT_STAND_IN(RegOpenKeyExW, &counting_open);
+    Rebind create = TESTKIT_STAND_IN(RegCreateKeyExW, &counting_create);
     Rebind close = TESTKIT_STAND_IN(RegCloseKey, &counting_close);
     Rebind token = TESTKIT_STAND_IN(OpenProcessToken, &counting_token);
     Rebind close_handle = TESTKIT_STAND_IN(CloseHandle, &counting_close_handle);

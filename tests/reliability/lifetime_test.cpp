@@ -135,12 +135,12 @@ void drop_victim()
 }
 
 // Stand-ins that drop the victim; the registry ones then do the real work.
-LONG WINAPI open_dropping(HKEY root, LPCSTR sub, DWORD options, REGSAM access, PHKEY out)
+LONG WINAPI open_dropping(HKEY root, LPCWSTR sub, DWORD options, REGSAM access, PHKEY out)
 {
     drop_victim();
-    return RegOpenKeyExA(root, sub, options, access, out);
+    return RegOpenKeyExW(root, sub, options, access, out);
 }
-LONG WINAPI create_dropping(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY,
+LONG WINAPI create_dropping(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY,
                             LPDWORD)
 {
     drop_victim();
@@ -180,15 +180,15 @@ TEST(Lifetime, ObjectOutlivesItsLastReleaseDuringACall)
         Rebind (*stand_in)();
     };
     const Case cases[] = {
-        {L"CreateRegKey", [] { return TESTKIT_STAND_IN(RegCreateKeyExA, &create_dropping); }},
-        {L"QueryRegValue", [] { return TESTKIT_STAND_IN(RegOpenKeyExA, &open_dropping); }},
-        {L"SetRegValue", [] { return TESTKIT_STAND_IN(RegOpenKeyExA, &open_dropping); }},
-        {L"RegReadString", [] { return TESTKIT_STAND_IN(RegOpenKeyExA, &open_dropping); }},
-        {L"RegWriteString", [] { return TESTKIT_STAND_IN(RegOpenKeyExA, &open_dropping); }},
-        {L"RegCreateKey", [] { return TESTKIT_STAND_IN(RegCreateKeyExA, &create_dropping); }},
+        {L"CreateRegKey", [] { return TESTKIT_STAND_IN(RegCreateKeyExW, &create_dropping); }},
+        {L"QueryRegValue", [] { return TESTKIT_STAND_IN(RegOpenKeyExW, &open_dropping); }},
+        {L"SetRegValue", [] { return TESTKIT_STAND_IN(RegOpenKeyExW, &open_dropping); }},
+        {L"RegReadString", [] { return TESTKIT_STAND_IN(RegOpenKeyExW, &open_dropping); }},
+        {L"RegWriteString", [] { return TESTKIT_STAND_IN(RegOpenKeyExW, &open_dropping); }},
+        {L"RegCreateKey", [] { return TESTKIT_STAND_IN(RegCreateKeyExW, &create_dropping); }},
         {L"GetOSType", [] { return TESTKIT_STAND_IN(GetVersionExA, &version_dropping); }},
         {L"GetOSVersionInfo", [] { return TESTKIT_STAND_IN(GetVersionExA, &version_dropping); }},
-        {L"GetDefaultBrowserPath", [] { return TESTKIT_STAND_IN(RegOpenKeyExA, &open_dropping); }},
+        {L"GetDefaultBrowserPath", [] { return TESTKIT_STAND_IN(RegOpenKeyExW, &open_dropping); }},
         {L"CurrentGMTTime", [] { return TESTKIT_STAND_IN(GetSystemTime, &time_dropping); }},
         {L"Reboot", [] { return TESTKIT_STAND_IN(ExitWindowsEx, &restart_dropping); }},
     };

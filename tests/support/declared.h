@@ -1,29 +1,9 @@
 // The declared platform functions of the library, each with the library
 // name it is declared with: what the seam can rebind and what a planted
-// library must never provide. tests/reliability/CMakeLists.txt reads the
-// names from this list for the planted library's exports.
+// library must never provide. The list is the library's own binding table.
 #pragma once
 
-#define TARNWICK_TEST_DECLARED(X)            \
-    X(GetSystemTime, "kernel32")             \
-    X(GetLocalTime, "kernel32")              \
-    X(GetVersionExA, "kernel32")             \
-    X(GetCurrentProcess, "kernel32")         \
-    X(CloseHandle, "kernel32")               \
-    X(RegOpenKeyExA, "advapi32.dll")         \
-    X(RegCreateKeyExA, "advapi32.dll")       \
-    X(RegQueryValueExA, "advapi32.dll")      \
-    X(RegSetValueExA, "advapi32.dll")        \
-    X(RegCloseKey, "advapi32.dll")           \
-    X(OpenProcessToken, "advapi32.dll")      \
-    X(LookupPrivilegeValueA, "advapi32.dll") \
-    X(AdjustTokenPrivileges, "advapi32.dll") \
-    X(ExitWindowsEx, "user32")               \
-    X(RegCreateKeyExW, "advapi32.dll")       \
-    X(RegSetValueExW, "advapi32.dll")        \
-    X(RegDeleteTreeW, "advapi32.dll")        \
-    X(RegisterTypeLib, "oleaut32")           \
-    X(UnRegisterTypeLib, "oleaut32")
+#include "platform.h"
 
 namespace testkit {
 
@@ -33,8 +13,8 @@ struct Declared {
 };
 
 inline constexpr Declared kDeclared[] = {
-#define TARNWICK_TEST_ROW(function, library) {#function, library},
-    TARNWICK_TEST_DECLARED(TARNWICK_TEST_ROW)
+#define TARNWICK_TEST_ROW(library, function) {#function, library},
+    TARNWICK_DECLARED_FUNCTIONS(TARNWICK_TEST_ROW)
 #undef TARNWICK_TEST_ROW
 };
 
