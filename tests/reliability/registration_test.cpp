@@ -45,14 +45,16 @@ std::wstring default_value(HKEY root, const std::wstring& key, const wchar_t* na
 }
 
 // Write stand-ins that pass on to Windows until `g_allowed` writes have
-// succeeded, and refuse every write after that.
+// succeeded, and refuse every write after that (or, with `g_refuse_one`,
+// only the next one).
 long g_allowed = -1;  // -1: never refuse
 long g_calls = 0;
+bool g_refuse_one = false;
 
 bool refuse_now()
 {
     ++g_calls;
-    return g_allowed >= 0 && g_calls > g_allowed;
+    return g_allowed >= 0 && (g_refuse_one ? g_calls == g_allowed + 1 : g_calls > g_allowed);
 }
 LONG WINAPI set_value(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                       DWORD size)
@@ -175,6 +177,34 @@ TEST_F(RegistrationUnderFault, RefusedWritesLeaveNothingBehind)
         EXPECT_EQ(joined(left_behind()), "");
     }
     std::printf("%u registrations under fault\n", attempts + 2);
+}
+
+// A registration that fails part-way puts back the one it found: here the
+// same classes registered from another file, as an installer leaves them.
+TEST_F(RegistrationUnderFault, RefusedWriteKeepsTheRegistrationBefore)
+{
+    const std::wstring installed = env_path("TARNWICK_DLL");
+    HMODULE module = LoadLibraryW(installed.c_str());
+    ASSERT_TRUE(module);
+    const Export install = exported(module, "DllRegisterServer");
+    ASSERT_EQ(install(), S_OK);
+    Rebind stand_in = TESTKIT_STAND_IN(RegSetValueExW, &set_value);
+    g_allowed = -1, g_calls = 0;
+    ASSERT_EQ(register_(), S_OK);
+    const long writes = g_calls;
+    g_refuse_one = true;
+    for (long n = 0; n < writes; ++n) {
+        ASSERT_EQ(install(), S_OK);
+        g_allowed = n, g_calls = 0;
+        EXPECT_EQ(register_(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)) << "refused after " << n;
+        g_allowed = -1;
+        SCOPED_TRACE("refused after " + std::to_string(n) + " writes");
+        expect_registered(installed);
+    }
+    g_refuse_one = false;
+    EXPECT_EQ(exported(module, "DllUnregisterServer")(), S_OK);
+    FreeLibrary(module);
+    EXPECT_EQ(joined(left_behind()), "");
 }
 
 TEST_F(RegistrationUnderFault, UnregisteringTwiceSucceedsTwice)

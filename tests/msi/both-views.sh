@@ -1,0 +1,62 @@
+#!/bin/sh
+# The 64-bit and the 32-bit library registered side by side in one 64-bit
+# prefix, each by its own regsvr32. Either one unregistered (twice, which
+# succeeds twice) leaves the other serving every class to its own script
+# host, with its class and interface entries and its half of the type
+# library; the second one unregistered leaves nothing behind.
+#   both-views.sh WORK DLL64 DLL32 LIBID CLSID IID
+# (the identifiers of the type library, and of the Registry class and its
+# interface)
+# The prefix and the loaders come from the environment (WINEPREFIX,
+# TARNWICK_WINE_LOADER for 64-bit programs, TARNWICK_WINE32_LOADER).
+set -eu
+work=$(realpath -m "$1")
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+: "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}" "${TARNWICK_WINE32_LOADER:?}"
+. "$root/tools/wine-env.sh"
+if ! "$TARNWICK_WINE32_LOADER" --version >/dev/null 2>&1; then
+    echo "SKIPPED: $TARNWICK_WINE32_LOADER cannot start on this machine"
+    exit 77
+fi
+fresh_folder "$work" views
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/64" "$work/32"
+cp "$2" "$work/64/Tarnwick.dll"
+cp "$3" "$work/32/Tarnwick.dll"
+failed=0
+fail() { echo "FAILED: $*"; failed=1; }
+
+loader() { [ "$1" = 64 ] && echo "$TARNWICK_WINE_LOADER" || echo "$TARNWICK_WINE32_LOADER"; }
+regsvr() {  # regsvr BITS [/u]
+    "$(loader "$1")" regsvr32 /s ${2:-} "$(windows_path "$work/$1/Tarnwick.dll")"
+}
+# exists BITS KEY: whether the key is there in that bitness's view.
+exists() { "$TARNWICK_WINE_LOADER" reg query "$2" "/reg:$1" >/dev/null 2>&1; }
+libid=$4 clsid=$5 iid=$6
+win() { [ "$1" = 64 ] && echo win64 || echo win32; }
+
+for gone in 64 32; do
+    kept=$((96 - gone))
+    echo "== both registered, then the $gone-bit library unregistered"
+    regsvr 64 && regsvr 32 || fail "registering both"
+    regsvr "$gone" /u || fail "unregistering the $gone-bit library"
+    regsvr "$gone" /u || fail "unregistering the $gone-bit library a second time"
+    TARNWICK_WINE_LOADER=$(loader "$kept") "$root/tests/support/run-script.sh" \
+        "$(dirname "$0")/classes.vbs" installed ||
+        fail "the $kept-bit script host cannot use the $kept-bit library"
+    exists "$kept" "HKCR\\CLSID\\$clsid\\InprocServer32" || fail "the $kept-bit class entry is gone"
+    exists "$kept" "HKCR\\Interface\\$iid" || fail "the $kept-bit interface entry is gone"
+    exists "$kept" "HKCR\\TypeLib\\$libid\\1.0\\0\\$(win "$kept")" ||
+        fail "the $kept-bit type library entry is gone"
+    exists "$gone" "HKCR\\CLSID\\$clsid" && fail "the $gone-bit class entry stayed"
+    exists "$gone" "HKCR\\TypeLib\\$libid\\1.0\\0\\$(win "$gone")" &&
+        fail "the $gone-bit type library entry stayed"
+    regsvr "$kept" /u || fail "unregistering the $kept-bit library"
+    for bits in 64 32; do
+        for key in "TarnwickDLL.Registry" "CLSID\\$clsid" "Interface\\$iid" "TypeLib\\$libid"; do
+            exists "$bits" "HKCR\\$key" && fail "HKCR\\$key stayed in the $bits-bit view"
+        done
+    done
+done
+
+[ $failed -eq 0 ] && echo "both views: passed" || exit 1
