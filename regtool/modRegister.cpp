@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 namespace {
 
 constexpr wchar_t kTitle[] = L"Tarnwick Register Application";
@@ -63,12 +65,33 @@ void show_message(const wchar_t* text)
     MessageBoxW(nullptr, text, kTitle, kBoxStyle);
 }
 
+// Makes the tool's own folder the current folder, which takes the folder
+// the tool was started from out of the library search: registration runs
+// with an administrator's rights, and a Tarnwick.dll that someone left
+// there must not get them. The search is then the tool's own folder, the
+// system folders and PATH, as before. False when the folder cannot be made
+// current; the library is then not loaded at all.
+bool leave_current_folder()
+{
+    wchar_t folder[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, folder, MAX_PATH);
+    if (n == 0 || n == MAX_PATH)
+        return false;
+    wchar_t* name = wcsrchr(folder, L'\\');
+    if (name == nullptr)
+        return false;
+    name[1] = L'\0';
+    return SetCurrentDirectoryW(folder) != 0;
+}
+
 // Binds the export by library and function name at the moment of the call.
 // Returns nullptr when either cannot be bound. The library handle is
 // deliberately dropped: the library stays loaded until the process ends,
 // so nothing here ever frees it.
 Registration bind_export(const char* export_name)
 {
+    if (!leave_current_folder())
+        return nullptr;
     HMODULE library = LoadLibraryW(kLibraryName);
     if (library == nullptr)
         return nullptr;

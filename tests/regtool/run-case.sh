@@ -8,6 +8,8 @@
 #   run-case.sh --exe PELMORA --watcher WATCHER --work DIR [options]
 #     --library FILE      copied beside the program as Tarnwick.dll
 #     --not-a-library     put a Tarnwick.dll beside the program that is no program file
+#     --planted FILE      copied into the current folder as Tarnwick.dll; its
+#                         exports must never run
 #     --folder NAME       the program's folder under DIR (default: app)
 #     --unquoted          the program's name stands unquoted in its command line
 #     --args TEXT         the argument text (default: none)
@@ -26,7 +28,7 @@ set -eu
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
 loader=$TARNWICK_WINE_LOADER
 
-exe= watcher= work= library= garbage= folder=app unquoted= args= status=
+exe= watcher= work= library= garbage= planted= folder=app unquoted= args= status=
 box= calls= check_calls= real= before= after=
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -35,6 +37,7 @@ while [ $# -gt 0 ]; do
     --work) work=$2; shift ;;
     --library) library=$2; shift ;;
     --not-a-library) garbage=1 ;;
+    --planted) planted=$2; shift ;;
     --folder) folder=$2; shift ;;
     --unquoted) unquoted=--unquoted ;;
     --args) args=$2; shift ;;
@@ -68,6 +71,7 @@ mkdir -p "$app" "$work/cwd"
 cp "$exe" "$app/Pelmora.exe"
 [ -z "$library" ] || cp "$library" "$app/Tarnwick.dll"
 [ -z "$garbage" ] || echo "not a program file" >"$app/Tarnwick.dll"
+[ -z "$planted" ] || cp "$planted" "$work/cwd/Tarnwick.dll"
 
 # The library copy whose registration the case looks at.
 state_dll="$app/Tarnwick.dll"
@@ -138,6 +142,10 @@ if [ -n "$check_calls" ]; then
     echo "exports run: ${logged:-none}"
     [ "$calls" != none ] || calls=
     [ "$logged" = "$calls" ] || fail "exports run: '$logged', expected '$calls'"
+fi
+
+if [ -n "$planted" ] && [ -f "$work/cwd/calls.log" ]; then
+    fail "the library planted in the current folder ran: $(tr -d '\r' <"$work/cwd/calls.log" | paste -sd, -)"
 fi
 
 if [ -n "$after" ]; then
