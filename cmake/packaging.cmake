@@ -140,31 +140,25 @@ if(WIXL AND TARNWICK_MSI_ARCH)
     set(msi_pelmora -D HavePelmora=yes)
     list(APPEND msi_stage_files Pelmora.exe)
   endif()
+  # One script makes the package from a folder of the files it installs,
+  # for this build and for tools/sign.sh's signed copies alike.
+  string(JOIN " " msi_stage_list ${msi_stage_files})
+  string(JOIN " " msi_defines ${msi_pelmora} ${TARNWICK_WIXL_DEFINES})
+  set(TARNWICK_MSI_SCRIPT ${CMAKE_BINARY_DIR}/packaging-msi.sh)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging-msi.sh.in ${TARNWICK_MSI_SCRIPT} @ONLY
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                     WORLD_READ WORLD_EXECUTE)
   add_custom_command(
     OUTPUT ${TARNWICK_MSI}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packages
     COMMAND ${CMAKE_COMMAND} -E copy ${msi_files} ${msi_stage}
     COMMAND ${msi_stage_win32}
-    # The package stores the files' times: give them one fixed time.
-    COMMAND touch -d @${TARNWICK_SOURCE_DATE_EPOCH} ${msi_stage_files}
-    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TARNWICK_SOURCE_DATE_EPOCH}
-            ${WIXL} -a ${TARNWICK_MSI_ARCH} -I ${CMAKE_SOURCE_DIR}/installer
-            -D Version=${TARNWICK_VERSION}
-            -D Win64=${TARNWICK_WIN64}
-            -D UpgradeCode={${upgrade_code}}
-            -D ProductCode={${product_code}}
-            -D PackageCode={${package_code}}
-            -D "LibHelp=${TARNWICK_LIB_HELP}"
-            ${msi_pelmora}
-            ${TARNWICK_WIXL_DEFINES}
-            -o ${TARNWICK_MSI}
-            ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/packaging-msi-stamp.py
-            ${TARNWICK_MSI} {${package_code}} ${TARNWICK_SOURCE_DATE_EPOCH}
+    COMMAND ${TARNWICK_MSI_SCRIPT} ${msi_stage} ${TARNWICK_MSI}
     DEPENDS ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs ${CMAKE_SOURCE_DIR}/installer/Registration.wxi
             ${CMAKE_SOURCE_DIR}/docs/reference.md
             ${TARNWICK_MANIFEST}
             ${CMAKE_CURRENT_LIST_DIR}/packaging-msi-stamp.py
+            ${CMAKE_CURRENT_LIST_DIR}/packaging-msi.sh.in
             ${msi_targets}
     WORKING_DIRECTORY ${msi_stage}
     COMMENT "wixl: ${TARNWICK_PACKAGE_NAME}.msi"

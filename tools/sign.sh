@@ -1,8 +1,10 @@
 #!/bin/sh
-# Signs Tarnwick.dll, Pelmora.exe and the MSI packages with the user's code
-# signing certificate (Authenticode, by osslsigncode). The build output is
-# left as it is, unsigned and reproducible: the signed copies go to a folder
-# of their own.
+# Signs Tarnwick.dll and Pelmora.exe with the user's code signing
+# certificate (Authenticode, by osslsigncode), packs the ZIP and the MSI
+# again from those signed files, and signs the MSI: every program file that
+# a signed package installs or unpacks carries the signature too. The build
+# output is left as it is, unsigned and reproducible: the signed copies and
+# packages go to a folder of their own.
 #
 #   tools/sign.sh --pkcs12 FILE | --cert CERT.pem --key KEY.pem
 #                 [--timestamp URL] [--out DIR] [BUILD_DIR | FILE]...
@@ -12,8 +14,10 @@
 #   --timestamp URL   RFC 3161 time-stamp server, so the signature stays valid
 #                     after the certificate expires
 #   --out DIR         where the signed copies go (default: signed/)
-#   BUILD_DIR         a build folder: its Tarnwick.dll, Pelmora.exe and MSIs go
-#                     to DIR/<build folder's name>/ (default: build-i686 and
+#   BUILD_DIR         a build folder, built and packed: its Tarnwick.dll,
+#                     Pelmora.exe (and win32/Tarnwick.dll, the 32-bit library of
+#                     the 64-bit package), its ZIP and its MSI go to
+#                     DIR/<build folder's name>/ (default: build-i686 and
 #                     build-x86_64, those that exist)
 #   FILE              one file, signed to DIR/<its name>
 #
@@ -85,16 +89,49 @@ sign() {  # sign FILE TARGET
     signed=$((signed + 1))
 }
 
+# pack_zip BUILD TARGET: the build's ZIP, with the signed library and tool
+# in place of its own.
+pack_zip() {
+    name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$1/CPackConfig.cmake" 2>/dev/null)
+    [ -n "$name" ] || return 0
+    stage="$work/zip/$name"
+    cmake --install "$1" --prefix "$stage" >/dev/null
+    for f in Tarnwick.dll Pelmora.exe; do
+        [ ! -f "$stage/bin/$f" ] || cp "$2/$f" "$stage/bin/$f"
+    done
+    python3 "$root/cmake/packaging-repack.py" "$2/$name.zip" "$stage"
+    rm -rf "$work/zip"
+    echo "packed: $2/$name.zip"
+}
+
+# pack_msi BUILD TARGET: the build's MSI, from the signed files, then signed.
+pack_msi() {
+    [ -x "$1/packaging-msi.sh" ] && [ -d "$1/msi-stage" ] || return 0
+    msi=$(cd "$1/packages" && ls -- *.msi)
+    cp -R "$1/msi-stage" "$work/msi"
+    for f in Tarnwick.dll Pelmora.exe win32/Tarnwick.dll; do
+        [ ! -f "$work/msi/$f" ] || cp "$2/$f" "$work/msi/$f"
+    done
+    "$1/packaging-msi.sh" "$work/msi" "$work/$msi" >/dev/null
+    sign "$work/$msi" "$2/$msi"
+    rm -rf "$work/msi" "$work/$msi"
+}
+
 for source in "$@"; do
     if [ -d "$source" ]; then
         target="$out/$(basename "$(realpath "$source")")"
         found=0
-        for f in "$source/library/Tarnwick.dll" "$source/regtool/Pelmora.exe" "$source"/packages/*.msi; do
-            [ -f "$f" ] || continue
-            sign "$f" "$target/$(basename "$f")"
+        for f in library/Tarnwick.dll regtool/Pelmora.exe win32/library/Tarnwick.dll; do
+            [ -f "$source/$f" ] || continue
+            case $f in
+            win32/*) sign "$source/$f" "$target/win32/$(basename "$f")" ;;
+            *) sign "$source/$f" "$target/$(basename "$f")" ;;
+            esac
             found=$((found + 1))
         done
         [ $found -gt 0 ] || { echo "sign.sh: nothing to sign in $source" >&2; exit 1; }
+        pack_zip "$source" "$target"
+        pack_msi "$source" "$target"
     elif [ -f "$source" ]; then
         sign "$source" "$out/$(basename "$source")"
     else

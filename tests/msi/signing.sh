@@ -1,9 +1,10 @@
 #!/bin/sh
 # tools/sign.sh with a throwaway self-signed certificate made here: as a
 # PKCS#12 file with a password and as a PEM pair. Every signature is read
-# back by osslsigncode, the build output stays unsigned and unchanged, a
-# wrong password signs nothing, and the signed library registers and serves
-# a script under Wine.
+# back by osslsigncode, also of every program file inside the signed ZIP
+# and MSI; the build output stays unsigned and unchanged, a wrong password
+# signs nothing, and the signed library registers and serves a script under
+# Wine.
 #   signing.sh WORK BUILD_DIR
 # The prefix and the loader come from the environment (WINEPREFIX,
 # TARNWICK_WINE_LOADER).
@@ -38,11 +39,20 @@ fi
 [ "$before" = "$(outputs)" ] || fail "signing changed the build output"
 
 signed="$work/p12/$(basename "$build")"
-expected="Tarnwick.dll Pelmora.exe $(cd "$build/packages" && ls -- *.msi)"
-for f in $expected; do
+msi=$(cd "$build/packages" && ls -- *.msi)
+packages="$msi ${msi%.msi}.zip"
+for f in Tarnwick.dll Pelmora.exe $packages; do
     [ -f "$signed/$f" ] || fail "no signed $f"
 done
-for f in "$signed"/* "$work/pem/Tarnwick.dll"; do
+# What the signed packages unpack and install.
+mkdir -p "$work/unpacked/zip" "$work/unpacked/msi"
+python3 -m zipfile -e "$signed"/*.zip "$work/unpacked/zip"
+msiextract -C "$work/unpacked/msi" "$signed"/*.msi >/dev/null
+find "$work/unpacked" -type f \( -iname '*.dll' -o -iname '*.exe' \) | sort >"$work/inside"
+grep -qi '/zip/.*/Tarnwick\.dll$' "$work/inside" || fail "no library in the ZIP"
+grep -qi '/msi/.*/Tarnwick\.dll$' "$work/inside" || fail "no library in the MSI"
+ls "$signed"/*.dll "$signed"/*.exe "$signed"/*.msi "$work/pem/Tarnwick.dll" >>"$work/inside"
+while IFS= read -r f; do
     if osslsigncode verify -CAfile "$work/cert.pem" -in "$f" >"$work/verify.log" 2>&1 &&
        grep -q "CN=$subject" "$work/verify.log"; then
         echo "verified: ${f#"$work"/}"
@@ -50,7 +60,7 @@ for f in "$signed"/* "$work/pem/Tarnwick.dll"; do
         cat "$work/verify.log"
         fail "the signature of ${f#"$work"/} does not verify"
     fi
-done
+done <"$work/inside"
 osslsigncode verify -CAfile "$work/cert.pem" -in "$build/library/Tarnwick.dll" >/dev/null 2>&1 &&
     fail "the built library carries a signature"
 
