@@ -20,7 +20,7 @@ private:
     static LONG GetPlatformId();
 };
 
-const ClassInfo kReboot{&CLSID_Reboot, &IID__Reboot, L"Reboot", L"TarnwickDLL.Reboot",
+const ClassInfo kReboot{&CLSID_Reboot, {&IID__Reboot}, L"Reboot", L"TarnwickDLL.Reboot",
                         &RebootObject::create};
 
 namespace {

@@ -91,7 +91,7 @@ void replace(BSTR* target, Bstr text) noexcept
 
 }  // namespace
 
-const ClassInfo kRegistry{&CLSID_Registry, &IID__Registry, L"Registry", L"TarnwickDLL.Registry",
+const ClassInfo kRegistry{&CLSID_Registry, {&IID__Registry}, L"Registry", L"TarnwickDLL.Registry",
                           &Registry::create};
 
 LONG Registry::RootKeyFromName(BSTR name) noexcept

@@ -12,7 +12,7 @@ public:
     HRESULT STDMETHODCALLTYPE CurrentLocalTime(BSTR* result) override;
 };
 
-const ClassInfo kTime{&CLSID_Time, &IID__Time, L"Time", L"TarnwickDLL.Time", &Time::create};
+const ClassInfo kTime{&CLSID_Time, {&IID__Time}, L"Time", L"TarnwickDLL.Time", &Time::create};
 
 namespace {
 

@@ -20,7 +20,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetDefaultBrowserPath(BSTR* result) override;
 };
 
-const ClassInfo kWindowsInfo{&CLSID_WindowsInfo, &IID__WindowsInfo, L"WindowsInfo",
+const ClassInfo kWindowsInfo{&CLSID_WindowsInfo, {&IID__WindowsInfo}, L"WindowsInfo",
                              L"TarnwickDLL.WindowsInfo", &WindowsInfo::create};
 
 namespace {

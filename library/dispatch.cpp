@@ -1,19 +1,32 @@
-// The dispatch side of the dual interfaces. Names map to dispatch
-// identifiers through the type library; Invoke then calls the very method
-// that the method table holds, converting the arguments to the types the
-// type library declares.
+// The dispatch side of the dual interfaces: GetIDsOfNames and Invoke.
 //
-// Script hosts pass variables by reference as VARIANTs (VT_BYREF|VT_VARIANT).
-// For a by-reference parameter of a declared type the argument is converted
-// into a temporary of that type, the method works on it, and the result is
-// written back into the caller's variable afterwards. A variable that
-// already holds the declared type is handed to the method directly.
+// Why not hand Invoke to the platform's ITypeInfo::Invoke, as the dual
+// interfaces would allow? Two reasons. Speed: the platform's Invoke walks
+// the type information on every call, and a script's call is mostly
+// dispatch; here each interface's methods are read from the type library
+// once per process, and a call converts its arguments and calls the very
+// method that the method table holds (the bench compares both side by
+// side). And by-reference arguments: script hosts pass variables by
+// reference as VARIANTs (VT_BYREF|VT_VARIANT), and a variable of another
+// type than the declared one must be converted for the call and then take
+// the method's result. That write-back is part of this library's contract
+// (docs/errors.md), so it is written here, the same on every Windows and
+// under Wine, rather than left to each platform's Invoke.
+//
+// So: names map to dispatch identifiers through the type library; for a
+// by-reference parameter the argument is converted into a temporary of the
+// declared type, the method works on it, and the result is written back
+// into the caller's variable afterwards. A variable that already holds the
+// declared type is handed to the method directly.
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 
+#include "dispatch.h"
+
+#include "com.h"
 #include "invoke_limits.h"
-#include "object.h"
+#include "module.h"
 
 namespace tarnwick {
 
@@ -113,7 +126,7 @@ HRESULT load_cache(const ClassInfo& info, TypeCache*& out)
         return E_OUTOFMEMORY;
     ComPtr<ITypeInfo> iface;
     HREFTYPE ref;
-    if (SUCCEEDED(hr = library->GetTypeInfoOfGuid(*info.iid, cache->info.put())) &&
+    if (SUCCEEDED(hr = library->GetTypeInfoOfGuid(info.default_iid(), cache->info.put())) &&
         SUCCEEDED(hr = cache->info->GetRefTypeOfImplType(-1, &ref)) &&
         SUCCEEDED(hr = cache->info->GetRefTypeInfo(ref, iface.put())))
         hr = read_methods(iface.get(), *cache);
@@ -222,7 +235,8 @@ HRESULT bind_argument(VARTYPE declared, VARIANT* src, VARIANT& temp, uintptr_t& 
 
 // Calls method-table entry `slot` of `self` with pointer-sized arguments.
 // Every parameter of these interfaces is a 32-bit integer or a pointer, and
-// both calling conventions pass each in one pointer-sized slot.
+// the calling convention of every target (stdcall on i686, the one
+// convention of x86_64 and of ARM64) passes each in one pointer-sized slot.
 HRESULT call_slot(IDispatch* self, unsigned slot, const uintptr_t* a, unsigned count)
 {
     static_assert(kMaxParams + 1 == 5, "a case below for every count up to kMaxParams + 1");
@@ -283,13 +297,13 @@ bool argument_index(const DISPPARAMS& params, unsigned p, unsigned& index)
 
 }  // namespace
 
+namespace dispatch {
+
 void release_type_cache() noexcept
 {
     for (auto& slot : g_cache)
         delete slot.exchange(nullptr);
 }
-
-namespace dispatch {
 
 HRESULT type_info(const ClassInfo& info, ITypeInfo** out) noexcept
 {

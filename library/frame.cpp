@@ -1,5 +1,4 @@
-// The library's entry point, its exports for activation, and the class
-// factories.
+// Activation: the class factories and DllGetClassObject.
 #include <array>
 #include <utility>
 
@@ -8,10 +7,6 @@
 namespace tarnwick {
 
 namespace {
-
-HMODULE g_module;
-LONG g_locks;         // live objects and factory references
-LONG g_server_locks;  // LockServer(TRUE) not yet matched by LockServer(FALSE)
 
 // One factory per class, living as long as the library. References on a
 // factory count as locks, so the library stays while a client holds one.
@@ -71,69 +66,9 @@ std::array<ClassFactory, kClassCount> g_factories =
 
 }  // namespace
 
-namespace module {
-HRESULT own_type_library(wchar_t (&path)[MAX_PATH + 1], ITypeLib** out) noexcept
-{
-    *out = nullptr;
-    const DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH + 1);
-    if (n == 0 || n > MAX_PATH)
-        return TYPE_E_CANTLOADLIBRARY;
-    return LoadTypeLibEx(path, REGKIND_NONE, out);
-}
-void lock() noexcept
-{
-    InterlockedIncrement(&g_locks);
-}
-void unlock() noexcept
-{
-    InterlockedDecrement(&g_locks);
-}
-void lock_server() noexcept
-{
-    InterlockedIncrement(&g_server_locks);
-}
-
-// An unlock without a lock to match is ignored: it must not cancel what live
-// objects hold.
-void unlock_server() noexcept
-{
-    LONG n = InterlockedCompareExchange(&g_server_locks, 0, 0);
-    while (n > 0) {
-        const LONG seen = InterlockedCompareExchange(&g_server_locks, n - 1, n);
-        if (seen == n)
-            return;
-        n = seen;
-    }
-}
-}  // namespace module
-
-void release_type_cache() noexcept;
-
 }  // namespace tarnwick
 
 using namespace tarnwick;
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved)
-{
-    switch (reason) {
-    case DLL_PROCESS_ATTACH:
-        g_module = instance;
-        DisableThreadLibraryCalls(instance);
-        break;
-    case DLL_PROCESS_DETACH:
-        if (!reserved)  // unloaded by FreeLibrary, not by process exit
-            release_type_cache();
-        break;
-    }
-    return TRUE;
-}
-
-STDAPI DllCanUnloadNow()
-{
-    const bool idle = InterlockedCompareExchange(&g_locks, 0, 0) == 0 &&
-                      InterlockedCompareExchange(&g_server_locks, 0, 0) == 0;
-    return idle ? S_OK : S_FALSE;
-}
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)
 {

@@ -1,13 +1,13 @@
 // The component frame every class is built on: IUnknown, IDispatch over the
 // type library, ISupportErrorInfo, creation through the class factory, and
-// the method-call convention that every public method follows.
+// the method-call convention that every public method follows. A class
+// derives from Object and holds only its own behaviour.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include <concepts>
-#include <iterator>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -15,56 +15,14 @@
 // The class method RegCreateKey is no alias of the Windows function.
 #undef RegCreateKey
 #include "Tarnwick.h"
+#include "classes.h"
 #include "com.h"
+#include "dispatch.h"
 #include "errors.h"
 #include "handles.h"
+#include "module.h"
 
 namespace tarnwick {
-
-// What the frame knows of one creatable class.
-struct ClassInfo {
-    const CLSID* clsid;
-    const IID* iid;         // the default dual interface
-    const wchar_t* name;    // class name, "Registry"
-    const wchar_t* progid;  // "TarnwickDLL.Registry"; also the error source
-    HRESULT (*create)(REFIID, void**);
-};
-
-// The classes the library serves, in registration order: the one table.
-// Each class defines its ClassInfo in its own file; the class factories,
-// the type cache and the registration all follow this list.
-extern const ClassInfo kWindowsInfo, kTime, kRegistry, kReboot;
-inline constexpr const ClassInfo* kClasses[] = {&kWindowsInfo, &kTime, &kRegistry, &kReboot};
-inline constexpr unsigned kClassCount = std::size(kClasses);
-
-// A class's position in kClasses; kClassCount for a class not listed.
-constexpr unsigned slot_of(const ClassInfo& info) noexcept
-{
-    unsigned i = 0;
-    while (i < kClassCount && kClasses[i] != &info)
-        ++i;
-    return i;
-}
-
-namespace module {
-// The full path of the library's own file and the type library inside it;
-// TYPE_E_CANTLOADLIBRARY when the path does not fit.
-HRESULT own_type_library(wchar_t (&path)[MAX_PATH + 1], ITypeLib** out) noexcept;
-// The counts behind DllCanUnloadNow: live objects and factory references,
-// and server locks, which never go below zero.
-void lock() noexcept;
-void unlock() noexcept;
-void lock_server() noexcept;
-void unlock_server() noexcept;
-}  // namespace module
-
-namespace dispatch {
-HRESULT type_info(const ClassInfo& info, ITypeInfo** out) noexcept;
-HRESULT ids_of_names(const ClassInfo& info, REFIID riid, LPOLESTR* names, UINT count,
-                     DISPID* ids) noexcept;
-HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, WORD flags,
-               DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep, UINT* arg_err) noexcept;
-}  // namespace dispatch
 
 // The local that a method builds its result in: strings are owned until they
 // are handed over, every other result is the plain value.
@@ -114,7 +72,9 @@ public:
     {
         if (!out)
             return E_POINTER;
-        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDispatch) || riid == *Info.iid) {
+        // Every interface the class lists is Interface or one it derives
+        // from, so one method table serves them all.
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDispatch) || Info.implements(riid)) {
             *out = static_cast<Interface*>(this);
         } else if (riid == __uuidof(ISupportErrorInfo)) {
             *out = static_cast<ISupportErrorInfo*>(this);
@@ -164,7 +124,7 @@ public:
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override
     {
-        return riid == *Info.iid ? S_OK : S_FALSE;
+        return Info.implements(riid) ? S_OK : S_FALSE;
     }
 
 protected:
@@ -198,7 +158,7 @@ protected:
         } catch (...) {
             if constexpr (!std::is_same_v<T, BSTR>)
                 *result = value;
-            return report(caught_failure(), Info.progid, *Info.iid);
+            return report(caught_failure(), Info.progid, Info.default_iid());
         }
         ResultSlot<T>::store(result, value);
         return S_OK;
@@ -221,7 +181,7 @@ protected:
         try {
             body();
         } catch (...) {
-            return report(caught_failure(), Info.progid, *Info.iid);
+            return report(caught_failure(), Info.progid, Info.default_iid());
         }
         return S_OK;
     }
