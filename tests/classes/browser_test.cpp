@@ -12,7 +12,7 @@ namespace {
 
 using namespace classes;
 
-constexpr const wchar_t* kClasses = L"Software\\Classes";
+constexpr const wchar_t* kClassRefs = L"Software\\Classes";
 constexpr const wchar_t* kHtm = L"Software\\Classes\\.htm";
 // Where a key path with an empty ProgID ends up: Wine reads
 // "Software\Classes\\shell\open\command" as this key.
@@ -101,7 +101,7 @@ public:
             delete_tree(kEmptyProgIdShell);
         for (size_t i = 0; i < std::size(kProgIds); ++i) {
             if (!before_.prog_ids[i])
-                delete_tree(std::wstring(kClasses) + L"\\" + kProgIds[i]);
+                delete_tree(std::wstring(kClassRefs) + L"\\" + kProgIds[i]);
         }
     }
     const Snapshot& before() const { return before_; }
@@ -113,14 +113,14 @@ public:
     }
     static std::wstring command_key(const std::wstring& prog_id)
     {
-        return std::wstring(kClasses) + L"\\" + prog_id + L"\\shell\\open\\command";
+        return std::wstring(kClassRefs) + L"\\" + prog_id + L"\\shell\\open\\command";
     }
 
 private:
     Snapshot before_;
 };
 
-class WindowsInfoBrowser : public Registered<_WindowsInfo, testkit::kWindowsInfo> {
+class WindowsInfoBrowser : public Registered<_WindowsInfo, testkit::kWindowsInfoRef> {
 protected:
     // The browser path by every way in; all must agree with `expected`.
     void expect_browser(const std::wstring& expected)

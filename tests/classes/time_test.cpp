@@ -5,7 +5,7 @@ namespace {
 
 using namespace classes;
 
-class TimeReal : public Registered<_Time, testkit::kTime> {
+class TimeReal : public Registered<_Time, testkit::kTimeRef> {
 protected:
     // The text lies on the test's own clock between `before` and `after`,
     // give or take two seconds.

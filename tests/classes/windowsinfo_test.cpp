@@ -56,7 +56,7 @@ bool reg_exe_value(const std::string& listing, const std::string& name, std::str
     return false;
 }
 
-using WindowsInfoReal = Registered<_WindowsInfo, testkit::kWindowsInfo>;
+using WindowsInfoReal = Registered<_WindowsInfo, testkit::kWindowsInfoRef>;
 
 TEST_F(WindowsInfoReal, OSTypeIsTheNTFamily)
 {

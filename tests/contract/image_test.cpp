@@ -241,7 +241,7 @@ TEST_F(ContractResources, InterfaceIdentifierResources)
     Com<ITypeLib> lib;
     ASSERT_EQ(LoadTypeLibEx(library_path().c_str(), REGKIND_NONE, lib.put()), S_OK);
     for (unsigned i = 0; i < 4; ++i) {
-        const ClassRef& c = *kClasses[i];
+        const ClassRef& c = *kClassRefs[i];
         SCOPED_TRACE(c.iid_resource);
         const std::wstring type(c.iid_resource, c.iid_resource + strlen(c.iid_resource));
         EXPECT_EQ(languages(type.c_str(), MAKEINTRESOURCEW(1)), std::vector<WORD>{0});

@@ -35,7 +35,7 @@ protected:
     void expect_registered() const
     {
         const std::wstring lib = guid_text(LIBID_TarnwickDLL);
-        for (const ClassRef* each : kClasses) {
+        for (const ClassRef* each : kClassRefs) {
             const ClassRef& c = *each;
             SCOPED_TRACE(narrow(c.name));
             const std::wstring clsid = guid_text(*c.clsid);

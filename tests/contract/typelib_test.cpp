@@ -98,7 +98,7 @@ TEST_F(ContractTypeLib, EightTypesInOrder)
 {
     ASSERT_EQ(lib_->GetTypeInfoCount(), 8u);
     for (UINT i = 0; i < 8; ++i) {
-        const ClassRef& c = *kClasses[i / 2];
+        const ClassRef& c = *kClassRefs[i / 2];
         const bool is_class = i % 2 == 1;
         SCOPED_TRACE(i);
         Bstr name, doc;
@@ -120,7 +120,7 @@ TEST_F(ContractTypeLib, EightTypesInOrder)
 
 TEST_F(ContractTypeLib, DualInterfaces)
 {
-    for (const ClassRef* each : kClasses) {
+    for (const ClassRef* each : kClassRefs) {
         const ClassRef& c = *each;
         SCOPED_TRACE(narrow(c.iface));
         Com<ITypeInfo> dispatch;
@@ -171,7 +171,7 @@ TEST_F(ContractTypeLib, DualInterfaces)
 
 TEST_F(ContractTypeLib, ClassesCreatableWithOneDefaultInterface)
 {
-    for (const ClassRef* each : kClasses) {
+    for (const ClassRef* each : kClassRefs) {
         const ClassRef& c = *each;
         SCOPED_TRACE(narrow(c.name));
         Com<ITypeInfo> ti;
@@ -205,7 +205,7 @@ VARTYPE type_of(const TYPEDESC& t)
 
 TEST_F(ContractTypeLib, EveryMethodOfTheMethodTableSide)
 {
-    for (const ClassRef* each : kClasses) {
+    for (const ClassRef* each : kClassRefs) {
         const ClassRef& c = *each;
         SCOPED_TRACE(narrow(c.iface));
         Com<ITypeInfo> dispatch;

@@ -1,7 +1,6 @@
-// Texts on both sides of the room that the ANSI conversion keeps on the
-// stack (255 bytes and a NUL): key paths, value names and settings that fit
-// it and that need the heap must reach Windows whole, with one NUL after
-// them, and come back the same.
+// Key paths, value names and settings of many lengths, around the sizes
+// where Windows and the library's first read change course, reach Windows
+// whole, with one NUL after them, and come back the same.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -13,7 +12,7 @@ using namespace testkit;
 
 namespace {
 
-const std::wstring kBase = L"Software\\TarnwickTests\\bench\\long_text";
+const std::wstring kBase = L"Software\\TarnwickTests\\registry\\long_text";
 const size_t kLengths[] = {1, 254, 255, 256, 1023, 20000};
 
 // A text of `n` characters that shows a cut or a shift anywhere in it.
@@ -63,10 +62,10 @@ TEST_F(LongText, SettingsOfEveryLengthAreStoredWholeWithOneNul)
     }
 }
 
-TEST_F(LongText, KeyPathsAndValueNamesOnBothSidesOfTheRoom)
+TEST_F(LongText, KeyPathsAndValueNamesOfManyLengths)
 {
-    // The "A" functions take key paths of up to 259 characters; value names
-    // may be longer.
+    // Key paths of up to 259 characters, as every version of the library
+    // took them; value names may be longer.
     const size_t path_lengths[] = {254, 255, 256, 259};
     const size_t name_lengths[] = {1, 255, 256, 1023, 5000};
     for (size_t i = 0; i < std::size(path_lengths); ++i) {

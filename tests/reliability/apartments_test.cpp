@@ -32,7 +32,7 @@ void run_thread(unsigned index, const std::wstring& base, ThreadReport& report)
                     base + L"\\t" + std::to_wstring(index) + L"\\missing"};
     unsigned round = 0;
     while (report.calls < kCallsPerThread && !::testing::Test::HasFailure()) {
-        for (const ClassRef* each : kClasses) {
+        for (const ClassRef* each : kClassRefs) {
             const ClassRef& cls = *each;
             Com<IDispatch> object = seam().create<IDispatch>(*cls.clsid);
             if (!object) {
@@ -47,7 +47,7 @@ void run_thread(unsigned index, const std::wstring& base, ThreadReport& report)
             });
             // Late bound as well: one call by name per object.
             Variant result;
-            if (&cls == &kRegistry) {
+            if (&cls == &kRegistryRef) {
                 Bstr root(L"HKCU"), key(area.key), name(L"w" + std::to_wstring(round % 8));
                 Variant key_var, name_var;
                 V_VT(&key_var) = VT_BSTR, V_BSTR(&key_var) = SysAllocString(key.get());
@@ -60,11 +60,11 @@ void run_thread(unsigned index, const std::wstring& base, ThreadReport& report)
                 if (V_VT(&result) == VT_BSTR) {
                     EXPECT_EQ(std::wstring(V_BSTR(&result)), L"written " + std::to_wstring(round));
                 }
-            } else if (&cls == &kWindowsInfo) {
+            } else if (&cls == &kWindowsInfoRef) {
                 EXPECT_EQ(call_by_name(object.get(), L"GetOSType", {}, &result), S_OK);
                 EXPECT_EQ(V_VT(&result), VT_I4);
                 EXPECT_EQ(V_I4(&result), 2);
-            } else if (&cls == &kTime) {
+            } else if (&cls == &kTimeRef) {
                 EXPECT_EQ(call_by_name(object.get(), L"CurrentLocalTime", {}, &result), S_OK);
                 EXPECT_EQ(V_VT(&result), VT_BSTR);
             } else {

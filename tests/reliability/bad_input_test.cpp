@@ -27,7 +27,7 @@ protected:
         ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, base_.c_str(), 0, KEY_ALL_ACCESS, root_.put()),
                   ERROR_SUCCESS);
         root_value_ = static_cast<LONG>(reinterpret_cast<LONG_PTR>(root_.get()));
-        for (const ClassRef* cls : kClasses) {
+        for (const ClassRef* cls : kClassRefs) {
             Com<IDispatch> object = seam().create<IDispatch>(*cls->clsid);
             ASSERT_TRUE(object);
             objects_.push_back(object);
@@ -52,8 +52,8 @@ protected:
 
     IDispatch* object_of(const ClassRef& cls)
     {
-        for (size_t i = 0; i < std::size(kClasses); ++i)
-            if (kClasses[i] == &cls)
+        for (size_t i = 0; i < std::size(kClassRefs); ++i)
+            if (kClassRefs[i] == &cls)
                 return objects_[i].get();
         return nullptr;
     }
@@ -296,16 +296,16 @@ TEST_F(BadInput, CountsNamesIdsFlagsAndInterfaces)
         const wchar_t* name;
     };
     const Unknown names[] = {
-        {&kRegistry, L"RootKeyFromName"},
-        {&kReboot, L"RestartWindows"},
-        {&kReboot, L"IsWindowsNT"},
-        {&kReboot, L"GetPlatformId"},
-        {&kTime, L"Reboot"},
-        {&kWindowsInfo, L"QueryRegValue"},
-        {&kRegistry, L"NoSuchMethod"},
-        {&kWindowsInfo, L""},
-        {&kTime, L"CurrentGMTTime "},
-        {&kReboot, L"Reboot2"},
+        {&kRegistryRef, L"RootKeyFromName"},
+        {&kRebootRef, L"RestartWindows"},
+        {&kRebootRef, L"IsWindowsNT"},
+        {&kRebootRef, L"GetPlatformId"},
+        {&kTimeRef, L"Reboot"},
+        {&kWindowsInfoRef, L"QueryRegValue"},
+        {&kRegistryRef, L"NoSuchMethod"},
+        {&kWindowsInfoRef, L""},
+        {&kTimeRef, L"CurrentGMTTime "},
+        {&kRebootRef, L"Reboot2"},
     };
     for (const Unknown& u : names) {
         LPOLESTR list[] = {const_cast<LPOLESTR>(u.name)};
@@ -315,7 +315,7 @@ TEST_F(BadInput, CountsNamesIdsFlagsAndInterfaces)
         EXPECT_EQ(id, DISPID_UNKNOWN);
         ++tried;
     }
-    for (const ClassRef* cls : kClasses) {
+    for (const ClassRef* cls : kClassRefs) {
         IDispatch* object = object_of(*cls);
         LPOLESTR list[] = {const_cast<LPOLESTR>(L"x")};
         DISPID id;
@@ -333,12 +333,12 @@ TEST_F(BadInput, CountsNamesIdsFlagsAndInterfaces)
     // the three private methods after Reboot.
     for (DISPID bad : {0x60030000, 0x60030007}) {
         Invoked call;
-        invoke(call, object_of(kRegistry), bad, {});
+        invoke(call, object_of(kRegistryRef), bad, {});
         EXPECT_EQ(call.hr, DISP_E_MEMBERNOTFOUND);
     }
     for (DISPID bad : {0x60030001, 0x60030002, 0x60030003}) {
         Invoked call;
-        invoke(call, object_of(kReboot), bad, {});
+        invoke(call, object_of(kRebootRef), bad, {});
         EXPECT_EQ(call.hr, DISP_E_MEMBERNOTFOUND);
     }
     std::printf("%u count, name, id, flag and interface cases\n", tried);
@@ -430,7 +430,7 @@ const Kind kKinds[] = {
 TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
 {
     unsigned tried = 0, refused = 0;
-    IDispatch* some_object = object_of(kTime);
+    IDispatch* some_object = object_of(kTimeRef);
     // Refusals first, aimed at the fresh targets; then the conversions.
     for (bool converting : {false, true}) {
         for (const Method& m : methods()) {
@@ -627,8 +627,8 @@ TEST_F(BadInput, NullHugeAndNulTextsThroughTheMethodTable)
     const std::wstring texts[] = {std::wstring(), huge, std::wstring(L"exists\0tail", 11),
                                   std::wstring(L"a\0exe\0", 6)};
     const bool is_null[] = {true, false, false, false};
-    auto* r = static_cast<_Registry*>(object_of(kRegistry));
-    auto* w = static_cast<_WindowsInfo*>(object_of(kWindowsInfo));
+    auto* r = static_cast<_Registry*>(object_of(kRegistryRef));
+    auto* w = static_cast<_WindowsInfo*>(object_of(kWindowsInfoRef));
     unsigned tried = 0;
     auto opens = [&](const std::wstring& sub) {
         Key k;
@@ -768,7 +768,7 @@ TEST_F(BadInput, NullPointersThroughTheMethodTable)
     EXPECT_EQ(g_restart_requests, 0);
 
     // The inherited operations as well.
-    for (const ClassRef* cls : kClasses) {
+    for (const ClassRef* cls : kClassRefs) {
         IDispatch* object = object_of(*cls);
         EXPECT_EQ(object->GetTypeInfoCount(nullptr), E_POINTER);
         EXPECT_EQ(object->GetTypeInfo(0, 0, nullptr), E_POINTER);
@@ -908,7 +908,7 @@ TEST_F(BadInput, UnboundFunctionsFailWithTheirRunTimeError)
         Args a;
         good_args(method(name), true, a);
         Invoked call;
-        invoke(call, object_of(kRegistry), method(name).id, rgvarg(method(name), a));
+        invoke(call, object_of(kRegistryRef), method(name).id, rgvarg(method(name), a));
         EXPECT_EQ(call.hr, S_OK);
         EXPECT_EQ(V_BOOL(&call.result), VARIANT_TRUE);
     }

@@ -58,7 +58,7 @@ inline std::vector<Step> round_of(const ClassRef& cls, const Area& area, unsigne
         p.value = L"w" + std::to_wstring(round % 8), p.text = L"written " + n;
     };
 
-    if (&cls == &kRegistry)
+    if (&cls == &kRegistryRef)
         return {
             {L"CreateRegKey", here, L"True", L"#"},
             {L"SetRegValue", here, L"True", here.text},
@@ -74,7 +74,7 @@ inline std::vector<Step> round_of(const ClassRef& cls, const Area& area, unsigne
             {L"RegReadString", with(missing, written), L""},
             {L"RegCreateKey", here, L"2"},  // CreateRegKey above made it
         };
-    if (&cls == &kWindowsInfo)
+    if (&cls == &kWindowsInfoRef)
         return {
             {L"GetOSType", here, L"2"},
             {L"GetOSVersionInfo", here, L"Operating System: *"},
@@ -88,7 +88,7 @@ inline std::vector<Step> round_of(const ClassRef& cls, const Area& area, unsigne
             {L"GetLocation", with(here, [](Place& p) { p.command = L"no program here"; }),
              L"(nothing)", L""},
         };
-    if (&cls == &kTime)
+    if (&cls == &kTimeRef)
         return {{L"CurrentGMTTime", here, L"##:##:##"}, {L"CurrentLocalTime", here, L"##:##:##"}};
     return {{L"Reboot", here, L"0"}};  // the restart request is refused
 }
@@ -101,7 +101,7 @@ template <class After>
 unsigned exercise(IDispatch* object, const ClassRef& cls, const Area& area, unsigned round,
                   After&& after)
 {
-    if (&cls == &kReboot &&
+    if (&cls == &kRebootRef &&
         seam().bound("ExitWindowsEx") != reinterpret_cast<void*>(&refuse_restart)) {
         ADD_FAILURE() << "Reboot called without the refusing stand-in";
         return 0;

@@ -195,7 +195,7 @@ TEST(Leaks, HandlesAndMemoryStayFlatOverAHundredThousandCalls)
     auto run = [&](unsigned target) {
         unsigned calls = 0;
         while (calls < target && !HasFailure()) {
-            for (const ClassRef* cls : kClasses) {
+            for (const ClassRef* cls : kClassRefs) {
                 Com<IDispatch> object = seam().create<IDispatch>(*cls->clsid);
                 Com<IDispatch> own;
                 object->QueryInterface(*cls->iid, reinterpret_cast<void**>(own.put()));

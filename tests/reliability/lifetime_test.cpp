@@ -21,7 +21,7 @@ TEST(Lifetime, CountsFollowEveryOperationOnEveryInterface)
     invoked.key = invoked.named_key = area.key;
     invoked.value = invoked.sub = L"invoked";
 
-    for (const ClassRef* each : kClasses) {
+    for (const ClassRef* each : kClassRefs) {
         const ClassRef& cls = *each;
         SCOPED_TRACE(narrow(cls.name));
         IUnknown* unknown = nullptr;
@@ -58,7 +58,7 @@ TEST(Lifetime, CountsFollowEveryOperationOnEveryInterface)
                                            &IID_IEnumVARIANT,      &IID_IStream,
                                            &IID_IMarshal,          &IID_ITypeInfo,
                                            &IID_IProvideClassInfo, &IID_IConnectionPointContainer};
-        for (const ClassRef* other : kClasses)
+        for (const ClassRef* other : kClassRefs)
             if (other != &cls)
                 refused.push_back(other->iid);
         for (const IID* iid : refused) {
@@ -239,7 +239,7 @@ TEST(Lifetime, FactoriesLocksAndObjectsKeepTheLibrary)
     auto can_unload = [] { return seam().can_unload_now(); };
     ASSERT_EQ(can_unload(), S_OK);
 
-    for (const ClassRef* each : kClasses) {
+    for (const ClassRef* each : kClassRefs) {
         const ClassRef& cls = *each;
         SCOPED_TRACE(narrow(cls.name));
         IClassFactory* factory = nullptr;

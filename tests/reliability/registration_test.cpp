@@ -95,7 +95,7 @@ protected:
 
     void expect_registered(const std::wstring& path)
     {
-        for (const ClassRef* cls : kClasses) {
+        for (const ClassRef* cls : kClassRefs) {
             const std::wstring clsid = L"CLSID\\" + guid_text(*cls->clsid);
             EXPECT_EQ(default_value(HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32"), path);
             EXPECT_EQ(

@@ -27,14 +27,14 @@ struct ClassRef {
     std::wstring progid() const { return std::wstring(L"TarnwickDLL.") + name; }
 };
 
-inline const ClassRef kReboot{L"Reboot", &CLSID_Reboot, L"_Reboot", &IID__Reboot, "_IID_REBOOT"};
-inline const ClassRef kRegistry{L"Registry", &CLSID_Registry, L"_Registry", &IID__Registry,
+inline const ClassRef kRebootRef{L"Reboot", &CLSID_Reboot, L"_Reboot", &IID__Reboot, "_IID_REBOOT"};
+inline const ClassRef kRegistryRef{L"Registry", &CLSID_Registry, L"_Registry", &IID__Registry,
                                 "_IID_REGISTRY"};
-inline const ClassRef kTime{L"Time", &CLSID_Time, L"_Time", &IID__Time, "_IID_TIME"};
-inline const ClassRef kWindowsInfo{L"WindowsInfo", &CLSID_WindowsInfo, L"_WindowsInfo",
+inline const ClassRef kTimeRef{L"Time", &CLSID_Time, L"_Time", &IID__Time, "_IID_TIME"};
+inline const ClassRef kWindowsInfoRef{L"WindowsInfo", &CLSID_WindowsInfo, L"_WindowsInfo",
                                    &IID__WindowsInfo, "_IID_WINDOWSINFO"};
 // In type-library order.
-inline const ClassRef* const kClasses[] = {&kReboot, &kRegistry, &kTime, &kWindowsInfo};
+inline const ClassRef* const kClassRefs[] = {&kRebootRef, &kRegistryRef, &kTimeRef, &kWindowsInfoRef};
 
 // Where the good arguments of a call point. Handle-level methods take the
 // root-key handle value `root` and `key` below it; name-level methods take
@@ -228,14 +228,14 @@ Method define(
 inline const std::vector<Method>& methods()
 {
     static const std::vector<Method> all = {
-        define<&_Reboot::Reboot, VT_I2>(kReboot, L"Reboot", 0x60030000, {}),
+        define<&_Reboot::Reboot, VT_I2>(kRebootRef, L"Reboot", 0x60030000, {}),
         define<&_Registry::CreateRegKey, VT_BOOL>(
-            kRegistry, L"CreateRegKey", 0x60030001,
+            kRegistryRef, L"CreateRegKey", 0x60030001,
             {{L"RootKey", VT_I4}, {L"strSubKey", VT_BSTR}, {L"KeyStatus", VT_BYREF | VT_I4}},
             [](const Place& p, Args& a) {
                 a.number(p.root), a.text(p.key + L"\\" + p.sub), a.number(0);
             }),
-        define<&_Registry::QueryRegValue, VT_BOOL>(kRegistry, L"QueryRegValue", 0x60030002,
+        define<&_Registry::QueryRegValue, VT_BOOL>(kRegistryRef, L"QueryRegValue", 0x60030002,
                                                    {{L"RootKey", VT_I4},
                                                     {L"strSubKey", VT_BSTR},
                                                     {L"strValueName", VT_BSTR},
@@ -244,7 +244,7 @@ inline const std::vector<Method>& methods()
                                                        a.number(p.root), a.text(p.key),
                                                            a.text(p.value), a.text(p.text);
                                                    }),
-        define<&_Registry::SetRegValue, VT_BOOL>(kRegistry, L"SetRegValue", 0x60030003,
+        define<&_Registry::SetRegValue, VT_BOOL>(kRegistryRef, L"SetRegValue", 0x60030003,
                                                  {{L"RootKey", VT_I4},
                                                   {L"SubKey", VT_BSTR},
                                                   {L"ValueName", VT_BSTR},
@@ -253,7 +253,7 @@ inline const std::vector<Method>& methods()
                                                      a.number(p.root), a.text(p.key),
                                                          a.text(p.value), a.text(p.text);
                                                  }),
-        define<&_Registry::RegReadString, VT_BSTR>(kRegistry, L"RegReadString", 0x60030004,
+        define<&_Registry::RegReadString, VT_BSTR>(kRegistryRef, L"RegReadString", 0x60030004,
                                                    {{L"RootKey", VT_BSTR},
                                                     {L"strKeyName", VT_BYREF | VT_BSTR},
                                                     {L"strValueName", VT_BYREF | VT_BSTR}},
@@ -261,7 +261,7 @@ inline const std::vector<Method>& methods()
                                                        a.text(p.root_name), a.text(p.named_key),
                                                            a.text(p.value);
                                                    }),
-        define<&_Registry::RegWriteString, VT_I2>(kRegistry, L"RegWriteString", 0x60030005,
+        define<&_Registry::RegWriteString, VT_I2>(kRegistryRef, L"RegWriteString", 0x60030005,
                                                   {{L"RootKey", VT_BSTR},
                                                    {L"strKeyName", VT_BSTR},
                                                    {L"strValueName", VT_BSTR},
@@ -271,23 +271,23 @@ inline const std::vector<Method>& methods()
                                                           a.text(p.value), a.text(p.text);
                                                   }),
         define<&_Registry::RegCreateKey, VT_I2>(
-            kRegistry, L"RegCreateKey", 0x60030006,
+            kRegistryRef, L"RegCreateKey", 0x60030006,
             {{L"RootKey", VT_BYREF | VT_BSTR}, {L"strKeyName", VT_BYREF | VT_BSTR}},
             [](const Place& p, Args& a) {
                 a.text(p.root_name), a.text(p.named_key + L"\\" + p.sub);
             }),
-        define<&_Time::CurrentGMTTime, VT_BSTR>(kTime, L"CurrentGMTTime", 0x60030000, {}),
-        define<&_Time::CurrentLocalTime, VT_BSTR>(kTime, L"CurrentLocalTime", 0x60030001, {}),
-        define<&_WindowsInfo::GetOSType, VT_I4>(kWindowsInfo, L"GetOSType", 0x60030000, {}),
-        define<&_WindowsInfo::GetOSVersionInfo, VT_BSTR>(kWindowsInfo, L"GetOSVersionInfo",
+        define<&_Time::CurrentGMTTime, VT_BSTR>(kTimeRef, L"CurrentGMTTime", 0x60030000, {}),
+        define<&_Time::CurrentLocalTime, VT_BSTR>(kTimeRef, L"CurrentLocalTime", 0x60030001, {}),
+        define<&_WindowsInfo::GetOSType, VT_I4>(kWindowsInfoRef, L"GetOSType", 0x60030000, {}),
+        define<&_WindowsInfo::GetOSVersionInfo, VT_BSTR>(kWindowsInfoRef, L"GetOSVersionInfo",
                                                          0x60030001, {}),
-        define<&_WindowsInfo::GetWebBrowser, VT_BSTR>(kWindowsInfo, L"GetWebBrowser", 0x60030002,
+        define<&_WindowsInfo::GetWebBrowser, VT_BSTR>(kWindowsInfoRef, L"GetWebBrowser", 0x60030002,
                                                       {}),
         define<&_WindowsInfo::GetLocation, VT_EMPTY>(
-            kWindowsInfo, L"GetLocation", 0x60030003, {{L"strPath", VT_BYREF | VT_BSTR}},
+            kWindowsInfoRef, L"GetLocation", 0x60030003, {{L"strPath", VT_BYREF | VT_BSTR}},
             [](const Place& p, Args& a) { a.text(p.command); }),
         define<&_WindowsInfo::GetDefaultBrowserPath, VT_BSTR>(
-            kWindowsInfo, L"GetDefaultBrowserPath", 0x60030004, {}),
+            kWindowsInfoRef, L"GetDefaultBrowserPath", 0x60030004, {}),
     };
     return all;
 }
@@ -296,7 +296,7 @@ inline const std::vector<Method>& methods()
 inline std::vector<std::wstring> registration_keys()
 {
     std::vector<std::wstring> keys{L"TypeLib\\" + guid_text(LIBID_TarnwickDLL)};
-    for (const ClassRef* cls : kClasses) {
+    for (const ClassRef* cls : kClassRefs) {
         keys.push_back(L"CLSID\\" + guid_text(*cls->clsid));
         keys.push_back(cls->progid());
         keys.push_back(L"Interface\\" + guid_text(*cls->iid));

@@ -20,30 +20,26 @@ namespace testkit {
 // The library's own COM pointer owner.
 template <class T> using Com = tarnwick::ComPtr<T>;
 
-class Bstr {
+// The library's string owner, with what tests need besides: made from a
+// text, copied, and read back as a std::wstring.
+class Bstr : public tarnwick::Bstr {
 public:
     Bstr() = default;
-    Bstr(const wchar_t* s) : s_(SysAllocString(s)) {}
-    Bstr(const std::wstring& s) : s_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
-    Bstr(const Bstr& o) : s_(o.s_ ? SysAllocStringLen(o.s_, SysStringLen(o.s_)) : nullptr) {}
+    Bstr(const wchar_t* s) : tarnwick::Bstr(SysAllocString(s)) {}
+    Bstr(const std::wstring& s)
+        : tarnwick::Bstr(SysAllocStringLen(s.data(), static_cast<UINT>(s.size())))
+    {
+    }
+    Bstr(const Bstr& o) : tarnwick::Bstr(o.get() ? SysAllocStringLen(o.get(), o.length()) : nullptr)
+    {
+    }
+    Bstr(Bstr&&) = default;
     Bstr& operator=(Bstr o)
     {
-        std::swap(s_, o.s_);
+        tarnwick::Bstr::operator=(std::move(o));
         return *this;
     }
-    ~Bstr() { SysFreeString(s_); }
-    BSTR get() const { return s_; }
-    BSTR* put()
-    {
-        SysFreeString(s_);
-        s_ = nullptr;
-        return &s_;
-    }
-    BSTR* ref() { return &s_; }
-    std::wstring str() const { return s_ ? std::wstring(s_, SysStringLen(s_)) : std::wstring(); }
-
-private:
-    BSTR s_ = nullptr;
+    std::wstring str() const { return std::wstring(view()); }
 };
 
 struct Variant : VARIANT {
