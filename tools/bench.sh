@@ -34,7 +34,7 @@ for arg in "$@"; do
     esac
 done
 [ -n "$chosen" ] || chosen="i686 x86_64"
-. "$root/tools/wine-env.sh"
+. "$root/tools/lib.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -85,11 +85,7 @@ for choice in $chosen; do
 
     if [ -n "$build_it" ]; then
         echo "== $target: build in $build" >&2
-        if [ ! -f "$build/CMakeCache.txt" ]; then
-            cmake -S "$root" -B "$build" \
-                -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target.cmake" >/dev/null
-        fi
-        cmake --build "$build" -j "$(nproc)" --target Tarnwick TarnwickSeam tarnwick_bench >/dev/null
+        build_target --keep-cache "$target" "$build" "" Tarnwick TarnwickSeam tarnwick_bench >/dev/null
         # The registration tool is only weighed; a build folder may lack it.
         cmake --build "$build" -j "$(nproc)" --target Pelmora >/dev/null 2>&1 || true
     fi
@@ -116,7 +112,7 @@ for choice in $chosen; do
             "$root/tools/wine-prefix.sh" create "$WINEPREFIX"
         fi
         # One server for the whole run, so that cold starts do not pay for it.
-        wineserver -p </dev/null >/dev/null 2>&1 || true  # may run already
+        "$wineserver" -p </dev/null >/dev/null 2>&1 || true  # may run already
         "$loader" regsvr32 /s "$(windows_path "$dll")" </dev/null >/dev/null 2>&1
     fi
 
@@ -171,7 +167,7 @@ for choice in $chosen; do
         fi
     done
 
-    [ -n "$env_prefix" ] || wineserver -k 2>/dev/null || true
+    [ -n "$env_prefix" ] || "$wineserver" -k 2>/dev/null || true
 done
 
 # One table of every row; a goal "<=x" is met when the ratio is at most x.

@@ -6,14 +6,13 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:-i686}
 "$root/tools/setup.sh"
-. "$root/tools/wine-env.sh"
+. "$root/tools/lib.sh"
 if [ "$target" = i686 ] && ! can_run_32_bit; then
     echo "== this machine cannot start 32-bit programs and emulation was declined (TARNWICK_NO_EMULATION=1): running the x86_64 build"
     target=x86_64
 fi
 build="$root/build-$target"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target.cmake" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target Tarnwick Pelmora
+build_target "$target" "$build" "" Tarnwick Pelmora
 loader=$(wine_loader "$target")
 prefix="$build/demo-prefix"
 echo "== creating a private Wine prefix in $prefix"
@@ -44,4 +43,4 @@ if "$loader" reg query 'HKCR\TarnwickDLL.Registry' >/dev/null 2>&1; then
     exit 1
 fi
 echo "TarnwickDLL.Registry is no longer registered"
-wineserver -k 2>/dev/null || true
+"$wineserver" -k 2>/dev/null || true

@@ -12,6 +12,7 @@
 # (default /var/cache/tarnwick-fresh); the root is made under /var/tmp.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tools/lib.sh"
 keep=
 [ "${1:-}" = --keep ] && keep=1
 mirror=http://deb.debian.org/debian
@@ -27,31 +28,14 @@ commit=$(git -C "$root" rev-parse HEAD)
 [ -z "$(git -C "$root" status --porcelain --untracked-files=no)" ] ||
     echo "fresh-check: uncommitted changes are not checked; checking $commit"
 
-now() { date +%s; }
-elapsed() { echo "$(($(now) - $1)) s"; }
-
 fresh=$(mktemp -d /var/tmp/tarnwick-fresh.XXXXXX)
-mounts=""
 
-# Everything mounted under the root, deepest first.
-mounted_under() {
-    awk -v r="$fresh/" 'index($2 "/", r) == 1 { print $2 }' /proc/mounts | sort -r
-}
 cleanup() {
     status=$?
     set +e
     trap - EXIT INT TERM HUP
-    # Programs still running inside (Wine's server) hold the mounts.
-    for p in /proc/[0-9]*; do
-        if [ "$(readlink "$p/root" 2>/dev/null)" = "$fresh" ]; then
-            kill -9 "${p#/proc/}" 2>/dev/null
-        fi
-    done
-    sleep 1
-    for m in $(mounted_under); do
-        umount "$m" 2>/dev/null || umount -l "$m"
-    done
-    if [ -n "$(mounted_under)" ]; then
+    unmount_under "$fresh"
+    if [ -n "$(mounted_under "$fresh")" ]; then
         echo "fresh-check: still mounted under $fresh; not removing it" >&2
     elif [ -n "$keep" ]; then
         echo "fresh-check: the root is kept in $fresh"
@@ -63,27 +47,17 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-echo "== root: $fresh"
-t=$(now)
-if [ -f "$tarball" ]; then
-    tar -xpf "$tarball" -C "$fresh"
-    echo "== root from $tarball: $(elapsed "$t")"
-else
-    mkdir -p "$cache"
-    debootstrap --variant=minbase bookworm "$fresh" "$mirror" >"$fresh.debootstrap.log" 2>&1 || {
-        tail -n 20 "$fresh.debootstrap.log" >&2
-        exit 1
-    }
-    rm -f "$fresh.debootstrap.log"
-    # What a newly installed Debian 12 machine reads its packages from.
-    cat >"$fresh/etc/apt/sources.list" <<EOF
+# What a newly installed Debian 12 machine reads its packages from.
+write_sources_list() {
+    cat >"$1/etc/apt/sources.list" <<EOF
 deb $mirror bookworm main
 deb $mirror bookworm-updates main
 deb http://deb.debian.org/debian-security bookworm-security main
 EOF
-    tar -cpf "$tarball.part" -C "$fresh" . && mv "$tarball.part" "$tarball"
-    echo "== root made by debootstrap: $(elapsed "$t")"
-fi
+}
+
+echo "== root: $fresh"
+cached_root "$fresh" "$tarball" write_sources_list --variant=minbase bookworm "$fresh" "$mirror"
 cp /etc/resolv.conf "$fresh/etc/resolv.conf"
 
 # A clean clone of the current commit, as a new user would have it.
@@ -96,7 +70,7 @@ done
 
 # Runs one README command (with its arguments) inside the root with a
 # login's plain environment.
-run() {
+check_command() {
     name=$1
     shift
     log="$fresh/root/$name${1:+-$1}.log"
@@ -105,14 +79,14 @@ run() {
     chroot "$fresh" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         sh -c "cd /root/tarnwick && tools/$name.sh $*" >"$log" 2>&1 || rc=$?
-    echo "== tools/$name.sh${1:+ $*}: exit status $rc, $(elapsed "$t")"
+    echo "== tools/$name.sh${1:+ $*}: exit status $rc, $(elapsed "$t") s"
     grep '^setup: installed' "$log" | sed 's/^/   /' || true
     tail -n 15 "$log" | sed 's/^/   /'
     [ "$rc" -eq 0 ] || failed=1
 }
 failed=0
-run demo
-run test
-run test aarch64
+check_command demo
+check_command test
+check_command test aarch64
 [ "$failed" -eq 0 ] && echo "== fresh check passed ($commit)" || echo "== fresh check FAILED ($commit)"
 exit "$failed"

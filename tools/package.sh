@@ -13,16 +13,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 targets=${*:-"i686 x86_64 aarch64"}
 # shellcheck disable=SC2086
 "$root/tools/setup.sh" $targets
+. "$root/tools/lib.sh"
 for t in $targets; do
     build="$root/build-$t"
     echo "== $t: build"
-    # shellcheck disable=SC2086  # TARNWICK_CMAKE_ARGS holds several arguments
-    cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" \
-        ${TARNWICK_CMAKE_ARGS:-} >/dev/null
     msi=msi
     [ "$t" = aarch64 ] && msi=
     # shellcheck disable=SC2086  # no MSI target for aarch64
-    cmake --build "$build" -j "$(nproc)" --target Tarnwick Pelmora $msi
+    build_target "$t" "$build" "${TARNWICK_CMAKE_ARGS:-}" Tarnwick Pelmora $msi
     echo "== $t: packages"
     cpack --config "$build/CPackConfig.cmake" -B "$build/packages" >/dev/null
 done

@@ -95,7 +95,7 @@ need file /usr/include/wine/wine/windows/oaidl.idl libwine-dev
 need command wine wine
 need command wineboot wine
 need command wineserver wine
-. "$(dirname "$0")/wine-env.sh"
+. "$(dirname "$0")/lib.sh"
 need file "$wine32" wine32:i386
 need file "$wine64" wine64
 need file /usr/lib/i386-linux-gnu/wine/i386-windows/stdole2.tlb wine32:i386

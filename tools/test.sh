@@ -9,13 +9,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 targets=${*:-"i686 x86_64"}
 # shellcheck disable=SC2086
 "$root/tools/setup.sh" $targets
-. "$root/tools/wine-env.sh"
+. "$root/tools/lib.sh"
 status=0
 for t in $targets; do
     build="$root/build-$t"
     echo "== $t: build"
-    cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" >/dev/null
-    cmake --build "$build" -j "$(nproc)"
+    build_target "$t" "$build" ""
     if [ "$t" = i686 ] && ! can_run_32_bit; then
         # Only where set-up was told not to emulate what the kernel cannot
         # start (TARNWICK_NO_EMULATION=1): the target is built, not run.

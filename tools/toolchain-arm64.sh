@@ -23,8 +23,12 @@
 #                                 libclang_rt.builtins.a
 #   bin/aarch64-w64-mingw32-clang, -clang++, -windres (wrappers), -ar,
 #       -ranlib, -dlltool, -nm, -objdump, -objcopy, -strip, -readobj, -ld
-#   .stamp                        hash of this script and the two source
-#                                 versions; when it matches, nothing is built
+#   .stamp                        what the toolchain was built from: a hash
+#                                 of this script's recipe sections (without
+#                                 their comments), the two source versions,
+#                                 and a hash of the smoke test; when it
+#                                 matches, nothing is built, and when only
+#                                 the smoke test changed, only that runs
 #
 # From CMake, either the wrappers:
 #   CMAKE_C_COMPILER   $PREFIX/bin/aarch64-w64-mingw32-clang
@@ -38,6 +42,9 @@
 # wrap them in --start-no-unused-arguments). Either way
 # CMAKE_FIND_ROOT_PATH $PREFIX/aarch64-w64-mingw32.
 #
+# The smoke test's sources are in tools/arm64/smoke/; it compiles them with
+# the project's options (cmake/build-options.cmake).
+#
 # Usage: tools/toolchain-arm64.sh [--force] [--check]
 #   --force   rebuild even when the stamp matches
 #   --check   only run the smoke test against the installed toolchain
@@ -45,17 +52,28 @@
 #   KEEP_WORK=1 (keep source trees and build folders after a good build).
 # Runs as root (apt-get, and the prefix in /var/cache). Builds niced, -j2.
 set -eu
+tools=$(cd "$(dirname "$0")" && pwd)
+script=$tools/$(basename "$0")
+. "$tools/lib.sh"
 
 PREFIX=${TARNWICK_ARM64_PREFIX:-/var/cache/tarnwick-arm64}
 WORK=${TARNWICK_ARM64_WORK:-/var/tmp/tarnwick-arm64-build}
-TARGET=aarch64-w64-mingw32
-CLANG_TARGET=aarch64-w64-windows-gnu    # clang's normalised spelling
-LLVM_MAJOR=19
-LLVM_SOURCE=llvm-toolchain-$LLVM_MAJOR  # its version: that of clang-19
-MINGW_W64_VERSION=${MINGW_W64_VERSION:-10.0.0-3}   # bookworm's mingw-w64
 JOBS=2
+# The stamp hashes the lines between each "recipe" marker and the next "end
+# of recipe" marker, without comments, blank lines and indentation: what
+# decides the toolchain's bytes belongs there, and nothing else.
+# ================================================================ recipe
+TARGET=aarch64-w64-mingw32
+# clang's normalised spelling
+CLANG_TARGET=aarch64-w64-windows-gnu
+LLVM_MAJOR=19
+# Its version is that of clang-19.
+LLVM_SOURCE=llvm-toolchain-$LLVM_MAJOR
+# bookworm's mingw-w64
+MINGW_W64_VERSION=${MINGW_W64_VERSION:-10.0.0-3}
 SYSROOT=$PREFIX/$TARGET
 RESOURCE_DIR=$PREFIX/lib/clang/$LLVM_MAJOR
+# ================================================================ end of recipe
 
 force=no check_only=no
 for arg in "$@"; do
@@ -66,11 +84,7 @@ for arg in "$@"; do
     esac
 done
 
-script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
-
 # ---------------------------------------------------------------- timing
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
 all_started=$(now)
 timings=""
 phase_name="" phase_started=""
@@ -81,7 +95,7 @@ phase() {
 }
 phase_done() {
     [ -n "$phase_name" ] || return 0
-    t=$(elapsed "$phase_started" "$(now)")
+    t=$(elapsed "$phase_started")
     echo "toolchain-arm64: $phase_name took $t s"
     timings="$timings$(printf '  %-10s %8s s' "$phase_name" "$t")
 "
@@ -90,7 +104,7 @@ phase_done() {
 summary() {
     phase_done
     printf 'toolchain-arm64: phase times\n%s' "$timings"
-    echo "toolchain-arm64: total $(elapsed "$all_started" "$(now)") s"
+    echo "toolchain-arm64: total $(elapsed "$all_started") s"
 }
 
 # Runs a command with its output in the phase's log; shows the log's end when
@@ -149,152 +163,36 @@ done
 LLVM_VERSION=$(dpkg-query -W -f='${source:Version}' clang-$LLVM_MAJOR)
 CLANG_RESOURCE=$(clang-$LLVM_MAJOR -print-resource-dir)
 
-# ---------------------------------------------------------------- smoke test
-# Compiles and links, with the project's link options, a C++20 DLL (with a
-# .def file and a version resource) and an EXE that uses it, then checks the
-# machine, the imports, the exports, the resources and that two links give
-# the same bytes. The programs cannot run on this x86_64 host.
+# ================================================================ smoke test
+# Compiles and links, with the project's compile and link options, a C++20
+# DLL (with a .def file and a version resource) and an EXE that uses it,
+# then checks the machine, the imports, the exports, the resources and that
+# two links give the same bytes. The programs cannot run on this x86_64 host.
+# The stamp hashes this section (without comments), the smoke files and the
+# options: when only they change, the toolchain is checked again, not
+# rebuilt.
+smoke=$tools/arm64/smoke
+# build_options NAME: the list NAME of cmake/build-options.cmake.
+build_options() {
+    sed -n "s/^set($1 \(.*\))\$/\1/p" "$tools/../cmake/build-options.cmake"
+}
+# The project's options; -Os -DNDEBUG are CMake's own for MinSizeRel, the
+# build's type unless told otherwise.
+project_cflags="$(build_options TARNWICK_COMPILE_OPTIONS) -Os -DNDEBUG"
+project_lflags="$(build_options TARNWICK_LINK_OPTIONS) $(build_options TARNWICK_RELEASE_LINK_OPTIONS)"
+case " $project_cflags $project_lflags " in
+*" -Werror "*" -static "*) ;;
+*) echo "toolchain-arm64: cannot read the options of cmake/build-options.cmake" >&2; exit 1 ;;
+esac
 smoke_test() {
     t=$WORK/check
     rm -rf "$t"
     mkdir -p "$t"
-    cat >"$t/core.cpp" <<'EOF'
-#include <atomic>
-#include <memory>
-#include <stdexcept>
-#include <string>
-#include <thread>
-#include <vector>
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#include <objbase.h>
-#include <oleauto.h>
-
-namespace {
-std::atomic<int> destroyed{0};
-struct Counter {                       // a static object with a destructor
-    std::atomic<int> value{0};
-    ~Counter() { destroyed.fetch_add(1); }
-} counter;
-
-[[noreturn]] void fail(int v) { throw std::runtime_error("bad value " + std::to_string(v)); }
-int doubled(int v) {
-    if (v < 0)
-        fail(v);
-    return 2 * v;
-}
-}  // namespace
-
-extern "C" int check_sum(int n) {
-    std::vector<std::thread> pool;
-    for (int t = 1; t <= 4; ++t)
-        pool.emplace_back([n, t] {
-            for (int i = 0; i < n; ++i)
-                counter.value.fetch_add(t, std::memory_order_relaxed);
-        });
-    for (auto &th : pool)
-        th.join();
-    auto owned = std::make_unique<int>(7);
-    int *raw = new int[4]{1, 2, 3, 4};
-    int caught = 0;
-    try {
-        doubled(-n);
-    } catch (const std::runtime_error &e) {
-        caught = std::string(e.what()).find("bad value") == 0;
-    }
-    delete[] raw;
-    BSTR text = SysAllocString(L"x");          // OLEAUT32
-    SysFreeString(text);
-    void *block = CoTaskMemAlloc(16);          // ole32
-    CoTaskMemFree(block);
-    HKEY key;                                   // ADVAPI32
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key) == ERROR_SUCCESS)
-        RegCloseKey(key);
-    return caught && *owned == 7 ? counter.value.load() + destroyed.load() : -1;
-}
-
-extern "C" HRESULT __stdcall DllCanUnloadNow() { return S_FALSE; }
-extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID, REFIID riid, void **out) {
-    *out = nullptr;
-    return IsEqualIID(riid, IID_IUnknown) ? CLASS_E_CLASSNOTAVAILABLE : E_NOINTERFACE;  // uuid
-}
-EOF
-    cat >"$t/limits.c" <<'EOF'
-#include <limits.h>
-int check_limit(void) { return INT_MAX / 2; }
-EOF
-    cat >"$t/check.def" <<'EOF'
-LIBRARY check.dll
-EXPORTS
-    DllCanUnloadNow     @1 PRIVATE
-    DllGetClassObject   @2 PRIVATE
-    check_sum           @3
-    check_limit         @4
-EOF
-    cat >"$t/check.rc" <<'EOF'
-#include <winver.h>
-LANGUAGE 0, 0
-1 CHECKDATA { 0x0010, 0x0000, 0xAA64 }
-VS_VERSION_INFO VERSIONINFO
- FILEVERSION 1,10,1405,0
- PRODUCTVERSION 1,10,1405,0
- FILEFLAGSMASK VS_FFI_FILEFLAGSMASK
- FILEOS VOS_NT_WINDOWS32
- FILETYPE VFT_DLL
-BEGIN
-  BLOCK "StringFileInfo"
-  BEGIN
-    BLOCK "040904b0"
-    BEGIN
-      VALUE "FileDescription", "arm64 toolchain smoke test"
-      VALUE "FileVersion", "1.10.1405.0"
-    END
-  END
-  BLOCK "VarFileInfo"
-  BEGIN
-    VALUE "Translation", 0x409, 1200
-  END
-END
-EOF
-    cat >"$t/main.cpp" <<'EOF'
-#include <atomic>
-#include <cstdio>
-#include <stdexcept>
-#include <thread>
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-extern "C" __declspec(dllimport) int check_sum(int n);
-extern "C" __declspec(dllimport) int check_limit(void);
-struct Goodbye { ~Goodbye() { std::puts("goodbye"); } } goodbye;
-static int parse(int v) {
-    if (v > 3)
-        throw std::out_of_range("too big");
-    return v;
-}
-int main() {
-    std::atomic<int> seen{0};
-    std::thread worker([&seen] { seen.store(GetCurrentThreadId() != 0); });
-    worker.join();
-    int *p = new int(5);
-    int caught = 0;
-    try {
-        parse(*p);
-    } catch (const std::exception &e) {
-        caught = e.what()[0] == 't';
-    }
-    delete p;
-    int r = check_sum(10);
-    std::printf("%d %d %d %d\n", r, check_limit(), seen.load(), caught);
-    if (r != 100 || !caught || !seen)
-        MessageBoxW(nullptr, L"failed", L"check", MB_OK);   // USER32
-    return r == 100 && caught && seen ? 0 : 1;
-}
-EOF
+    cp "$smoke"/* "$t/"
     cc=$PREFIX/bin/$TARGET-clang cxx=$PREFIX/bin/$TARGET-clang++
     rc=$PREFIX/bin/$TARGET-windres
-    # The project's compile and link options (CMakeLists.txt).
-    cflags="-Wall -Wextra -Werror -ffunction-sections -fdata-sections -Os -DNDEBUG -ffile-prefix-map=$t=."
-    lflags="-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp -Wl,--gc-sections -Wl,--build-id=none -s"
+    cflags="$project_cflags -ffile-prefix-map=$t=."
+    lflags=$project_lflags
     # Not under || : set -e must stop the subshell at the first failure.
     set +e
     (
@@ -377,6 +275,7 @@ PY
     [ "$ok" = yes ] || { echo "smoke test: FAILED (files in $t)" >&2; return 1; }
     echo "smoke test: passed"
 }
+# ================================================================ end of smoke test
 
 if [ "$check_only" = yes ]; then
     phase check
@@ -386,23 +285,44 @@ if [ "$check_only" = yes ]; then
 fi
 
 # ---------------------------------------------------------------- cache
-want_stamp="script $(sha256sum "$script" | cut -d' ' -f1)
+# section NAME: the lines between the markers NAME and "end of NAME" of this
+# script, without comments, blank lines and indentation.
+section() {
+    awk -v begin="$1" -v end="end of $1" '
+        /^# =+ / { name = $0; sub(/^# =+ /, "", name)
+                   if (name == begin) { on = 1; next }
+                   if (name == end) { on = 0; next } }
+        on && !/^[[:space:]]*(#([^!]|$)|$)/ { sub(/^[[:space:]]+/, ""); print }' "$script"
+}
+sha256_of() { sha256sum | cut -d' ' -f1; }
+want_stamp="recipe $(section recipe | sha256_of)
 $LLVM_SOURCE $LLVM_VERSION
 mingw-w64 $MINGW_W64_VERSION
-target $TARGET"
-if [ "$force" = no ] && [ -f "$PREFIX/.stamp" ] && [ "$(cat "$PREFIX/.stamp")" = "$want_stamp" ]; then
-    echo "toolchain-arm64: $PREFIX is up to date ($LLVM_SOURCE $LLVM_VERSION, mingw-w64 $MINGW_W64_VERSION); nothing to build"
+target $TARGET
+prefix $PREFIX"
+want_smoke="smoke $({ section "smoke test"; cat "$smoke"/*; echo "$project_cflags" "$project_lflags"; } | sha256_of)"
+have_stamp=$(cat "$PREFIX/.stamp" 2>/dev/null || true)
+up_to_date="toolchain-arm64: $PREFIX is up to date ($LLVM_SOURCE $LLVM_VERSION, mingw-w64 $MINGW_W64_VERSION); nothing to build"
+if [ "$force" = no ] && [ "$have_stamp" = "$want_stamp
+$want_smoke" ]; then
+    echo "$up_to_date"
+    exit 0
+fi
+if [ "$force" = no ] && [ "$(printf '%s\n' "$have_stamp" | sed '$d')" = "$want_stamp" ]; then
+    echo "toolchain-arm64: the smoke test changed: checking $PREFIX again"
+    phase check
+    smoke_test
+    printf '%s\n%s\n' "$want_stamp" "$want_smoke" >"$PREFIX/.stamp"
+    summary
+    echo "$up_to_date"
     exit 0
 fi
 echo "toolchain-arm64: building with clang-$LLVM_MAJOR $LLVM_VERSION (resource dir $CLANG_RESOURCE)"
 
-renice -n 19 -p $$ >/dev/null   # everything below, children too
+# Everything below, children too.
+renice -n 19 -p $$ >/dev/null
 
 # ---------------------------------------------------------------- sources
-phase sources
-SRC=$WORK/src
-mkdir -p "$SRC"
-rm -rf "$WORK/logs"
 # Checks each file that a .dsc lists against its SHA-256 there.
 dsc_verified() {
     [ -f "$1" ] || return 1
@@ -418,11 +338,17 @@ fetch_source() {  # package version -> sets dsc
         dsc_verified "$dsc" || { echo "toolchain-arm64: $dsc: checksums do not match" >&2; exit 1; }
     fi
 }
+orig() { awk '/^Checksums-Sha256:/ { on = 1; next } /^[^ ]/ { on = 0 } on && $3 ~ /\.orig\.tar\.[a-z0-9]+$/ { print $3 }' "$1"; }
+
+# ================================================================ recipe
+phase sources
+SRC=$WORK/src
+mkdir -p "$SRC"
+rm -rf "$WORK/logs"
 fetch_source mingw-w64 "$MINGW_W64_VERSION"
 mingw_dsc=$dsc
 fetch_source "$LLVM_SOURCE" "$LLVM_VERSION"
 llvm_dsc=$dsc
-orig() { awk '/^Checksums-Sha256:/ { on = 1; next } /^[^ ]/ { on = 0 } on && $3 ~ /\.orig\.tar\.[a-z0-9]+$/ { print $3 }' "$1"; }
 MINGW_SRC=$SRC/mingw-w64
 LLVM_SRC=$SRC/llvm
 rm -rf "$MINGW_SRC" "$LLVM_SRC"
@@ -443,7 +369,8 @@ BUILD=$WORK/build
 rm -rf "$BUILD"
 mkdir -p "$BUILD"
 export PATH="$PREFIX/bin:$PATH"
-map="-ffile-prefix-map=$WORK=."   # no build paths in the libraries
+# No build paths in the libraries.
+map="-ffile-prefix-map=$WORK=."
 
 # ---------------------------------------------------------------- wrappers
 phase wrappers
@@ -552,13 +479,15 @@ logged ninja -j$JOBS
 logged ninja install
 grep -q '^#define _LIBCPP_HAS_THREAD_API_WIN32' "$SYSROOT/include/c++/v1/__config_site" ||
     { echo "toolchain-arm64: libc++ was not built with Win32 threads" >&2; exit 1; }
+# ================================================================ end of recipe
 
 # ---------------------------------------------------------------- check
 phase check
 smoke_test
 
-phase finish   # the stamp, then the source trees and build folders go
-printf '%s\n' "$want_stamp" >"$PREFIX/.stamp"
+# The stamp, then the source trees and build folders go.
+phase finish
+printf '%s\n%s\n' "$want_stamp" "$want_smoke" >"$PREFIX/.stamp"
 if [ "${KEEP_WORK:-}" != 1 ]; then
     rm -rf "$BUILD" "$MINGW_SRC" "$LLVM_SRC"
 fi

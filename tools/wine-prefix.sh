@@ -5,28 +5,18 @@
 # Both remove only what this script made: a folder it created carries a
 # marker file, and any other existing folder is refused.
 set -eu
-. "$(dirname "$0")/wine-env.sh"
+. "$(dirname "$0")/lib.sh"
 action=$1
 prefix=$(realpath -m "$2")
-marker="$prefix/.tarnwick-prefix"
+marker=.tarnwick-prefix
 export WINEPREFIX="$prefix"
 
-# Removes the prefix, if it is one of ours.
-remove() {
-    [ -e "$prefix" ] || return 0
-    if [ ! -f "$marker" ]; then
-        echo "wine-prefix.sh: $prefix was not made by this script; not removing it (remove an old prefix by hand)" >&2
-        exit 1
-    fi
-    "$wineserver" -k 2>/dev/null || true
-    rm -rf "$prefix"
-}
+# The prefix's server goes before its folder.
+end_server() { "$wineserver" -k 2>/dev/null || true; }
 
 case "$action" in
 create)
-    remove
-    mkdir -p "$prefix"
-    : >"$marker"
+    fresh_folder "$prefix" "$marker" end_server || exit 1
     # The 64-bit loader makes and starts the prefix (a 64-bit one, as
     # Debian's wine would make it; for aarch64, the arm64 root's).
     "$wine64" wineboot -i >/dev/null 2>&1
@@ -44,7 +34,7 @@ create)
     "$wine64" cmd /c exit </dev/null >/dev/null 2>&1 || true
     ;;
 destroy)
-    remove
+    remove_marked "$prefix" "$marker" end_server || exit 1
     ;;
 *)
     echo "usage: $0 create|destroy PREFIX" >&2

@@ -9,7 +9,7 @@
 # closing line shows that the sample ran to its end. Prints the output, one
 # line per failed check and "N passed, M failed".
 set -eu
-. "$(dirname "$0")/../../tools/wine-env.sh"
+. "$(dirname "$0")/../../tools/lib.sh"
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
 expect=$1
 sample=$2

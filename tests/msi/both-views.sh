@@ -13,18 +13,17 @@ set -eu
 work=$(realpath -m "$1")
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}" "${TARNWICK_WINE32_LOADER:?}"
-. "$root/tools/wine-env.sh"
+. "$root/tools/lib.sh"
 if ! "$TARNWICK_WINE32_LOADER" --version >/dev/null 2>&1; then
     echo "SKIPPED: $TARNWICK_WINE32_LOADER cannot start on this machine"
     exit 77
 fi
-fresh_folder "$work" views
+fresh_folder "$work" .tarnwick-views
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/64" "$work/32"
 cp "$2" "$work/64/Tarnwick.dll"
 cp "$3" "$work/32/Tarnwick.dll"
 failed=0
-fail() { echo "FAILED: $*"; failed=1; }
 
 loader() { [ "$1" = 64 ] && echo "$TARNWICK_WINE_LOADER" || echo "$TARNWICK_WINE32_LOADER"; }
 regsvr() {  # regsvr BITS [/u]

@@ -15,19 +15,18 @@ set -eu
 work=$(realpath -m "$1") loader=$2 exe=$3 dll=$4 manifest=$5
 shift 5
 tools="$(cd "$(dirname "$0")/../.." && pwd)/tools"
-. "$tools/wine-env.sh"
+. "$tools/lib.sh"
 if ! "$loader" --version >/dev/null 2>&1; then
     echo "SKIPPED: $loader cannot run on this machine"
     exit 77
 fi
 export WINEPREFIX="$work/prefix"
-fresh_folder "$work" regfree
+fresh_folder "$work" .tarnwick-regfree
 trap '"$tools/wine-prefix.sh" destroy "$WINEPREFIX"; rm -rf "$work"' EXIT
 mkdir -p "$work/app"
 "$tools/wine-prefix.sh" create "$WINEPREFIX"
 cp "$exe" "$dll" "$manifest" "$work/app/"
 failed=0
-fail() { echo "FAILED: $*"; failed=1; }
 
 unregistered() {
     for key in "$@"; do
@@ -38,7 +37,7 @@ unregistered() {
 }
 when="before the run"; unregistered "$@"
 
-run() {  # the program's output without CRs; its exit code
+run_program() {  # the program's output without CRs; its exit code
     rc=0
     (cd "$work/app" && "$loader" regfree.exe >"$work/out" 2>&1) || rc=$?
     out=$(tr -d '\r' <"$work/out")
@@ -46,11 +45,11 @@ run() {  # the program's output without CRs; its exit code
 }
 
 mv "$work/app/Tarnwick.manifest" "$work/"
-run && fail "regfree.exe succeeds without Tarnwick.manifest"
+run_program && fail "regfree.exe succeeds without Tarnwick.manifest"
 printf '%s\n' "$out" | grep -q "found in the manifest" && fail "a class is found without Tarnwick.manifest"
 mv "$work/Tarnwick.manifest" "$work/app/"
 
-run || fail "regfree.exe exit code $rc"
+run_program || fail "regfree.exe exit code $rc"
 printf '%s\n' "$out"
 for line in \
     "TarnwickDLL.Registry: found in the manifest" \

@@ -12,11 +12,10 @@ set -eu
 work=$(realpath -m "$1") build=$(realpath "$2")
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
-. "$root/tools/wine-env.sh"
-fresh_folder "$work" signing
+. "$root/tools/lib.sh"
+fresh_folder "$work" .tarnwick-signing
 trap 'rm -rf "$work"' EXIT
 failed=0
-fail() { echo "FAILED: $*"; failed=1; }
 
 subject="Tarnwick Throwaway Test Signer"
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=$subject" \

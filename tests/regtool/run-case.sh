@@ -24,7 +24,7 @@
 #
 # Needs WINEPREFIX (a booted prefix of the tests' own) and TARNWICK_WINE_LOADER.
 set -eu
-. "$(dirname "$0")/../../tools/wine-env.sh"
+. "$(dirname "$0")/../../tools/lib.sh"
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
 loader=$TARNWICK_WINE_LOADER
 
@@ -52,20 +52,14 @@ while [ $# -gt 0 ]; do
     shift
 done
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+failed=0
 
 title="Tarnwick Register Application"
 clsid="{35040B65-A446-46DF-9D70-B8AAB430F16E}"
 
 # The work folder is made afresh; one without this case's marker is not
 # removed.
-if [ -e "$work" ]; then
-    [ -f "$work/.regtool-case" ] || { echo "run-case.sh: $work is no case folder; not removing it"; exit 2; }
-    rm -rf "$work"
-fi
-mkdir -p "$work"
-: >"$work/.regtool-case"
+fresh_folder "$work" .regtool-case || exit 2
 app="$work/$folder"
 mkdir -p "$app" "$work/cwd"
 cp "$exe" "$app/Pelmora.exe"
@@ -154,5 +148,5 @@ if [ -n "$after" ]; then
     [ "$state" = "$after" ] || fail "afterwards: $state, expected $after"
 fi
 
-[ $failures -eq 0 ] || exit 1
+[ $failed -eq 0 ] || exit 1
 echo "ok"

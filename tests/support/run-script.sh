@@ -6,7 +6,7 @@
 # host exits 0 even when the script itself dies.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../../tools/wine-env.sh"
+. "$here/../../tools/lib.sh"
 : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
 if ! "$TARNWICK_WINE_LOADER" --version >/dev/null 2>&1; then
     # The 32-bit loader, where the machine cannot start 32-bit programs.
