@@ -1,41 +1,47 @@
 # Included by cmake/packaging.cmake and examples/CMakeLists.txt.
 #
 # Every identifier comes from the IDL, so the manifest, the installer and the
-# library cannot name different classes. Sets TARNWICK_LIBID, and for each
-# class C: TARNWICK_CLSID_C (class identifier) and TARNWICK_IID_C (default
-# interface _C), all as {UPPER-CASE} text.
+# library cannot name different classes or interfaces. Sets TARNWICK_LIBID
+# and TARNWICK_TLB_VERSION (the type library's, "1.1"); TARNWICK_CLASSES,
+# and for each class C: TARNWICK_CLSID_C (class identifier);
+# TARNWICK_INTERFACES, the dual interfaces _I by the name I, and for each:
+# TARNWICK_IID_I (so TARNWICK_IID_C is the 1.0 interface _C of class C); all
+# identifiers as {UPPER-CASE} text.
 file(READ ${CMAKE_SOURCE_DIR}/library/Tarnwick.idl tarnwick_idl_text)
 # Square brackets would keep a CMake list from splitting: drop them first.
 string(REGEX REPLACE "[][]" " " tarnwick_idl_text "${tarnwick_idl_text}")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/library/Tarnwick.idl)
 string(REGEX MATCHALL
-  "uuid\\(([0-9A-Fa-f-]+)\\)[^{;]*(library|interface|coclass)[ \t\r\n]+[A-Za-z_]+"
+  "uuid\\(([0-9A-Fa-f-]+)\\)[^{;]*(library|interface|coclass)[ \t\r\n]+[A-Za-z_0-9]+"
   tarnwick_idl_types "${tarnwick_idl_text}")
 set(TARNWICK_CLASSES)
+set(TARNWICK_INTERFACES)
 set(TARNWICK_WIXL_DEFINES)
 foreach(entry IN LISTS tarnwick_idl_types)
   string(REGEX MATCH "uuid\\(([0-9A-Fa-f-]+)\\)" _ "${entry}")
   string(TOUPPER "{${CMAKE_MATCH_1}}" guid)
-  string(REGEX MATCH "(library|interface|coclass)[ \t\r\n]+([A-Za-z_]+)$" _ "${entry}")
+  string(REGEX MATCH "version\\(([0-9]+\\.[0-9]+)\\)" _ "${entry}")
+  set(version ${CMAKE_MATCH_1})
+  string(REGEX MATCH "(library|interface|coclass)[ \t\r\n]+([A-Za-z_0-9]+)$" _ "${entry}")
   set(kind ${CMAKE_MATCH_1})
   set(name ${CMAKE_MATCH_2})
   if(kind STREQUAL "library")
     set(TARNWICK_LIBID ${guid})
-    list(APPEND TARNWICK_WIXL_DEFINES -D LibId=${guid})
+    set(TARNWICK_TLB_VERSION ${version})
+    list(APPEND TARNWICK_WIXL_DEFINES -D LibId=${guid} -D TlbVersion=${version})
   elseif(kind STREQUAL "interface")
-    string(SUBSTRING ${name} 1 -1 class)
-    set(TARNWICK_IID_${class} ${guid})
-    list(APPEND TARNWICK_WIXL_DEFINES -D Iid_${class}=${guid})
+    string(SUBSTRING ${name} 1 -1 short)
+    set(TARNWICK_IID_${short} ${guid})
+    list(APPEND TARNWICK_INTERFACES ${short})
   else()
     set(TARNWICK_CLSID_${name} ${guid})
     list(APPEND TARNWICK_CLASSES ${name})
     list(APPEND TARNWICK_WIXL_DEFINES -D Clsid_${name}=${guid})
   endif()
 endforeach()
-list(LENGTH TARNWICK_WIXL_DEFINES n)
-if(NOT n EQUAL 18)  # nine identifiers, two words each
-  message(FATAL_ERROR "packaging: expected 9 identifiers in Tarnwick.idl, found ${TARNWICK_WIXL_DEFINES}")
+if(NOT TARNWICK_LIBID OR NOT TARNWICK_TLB_VERSION)
+  message(FATAL_ERROR "packaging: no library identifier and version in Tarnwick.idl")
 endif()
 foreach(class IN LISTS TARNWICK_CLASSES)
   if(NOT TARNWICK_IID_${class})
@@ -49,8 +55,13 @@ set(TARNWICK_LIB_HELP "${CMAKE_MATCH_1}")
 # an application's manifest must name exactly: four-part version, and the
 # processor architecture of the target. TARNWICK_PLATFORM names the
 # target's packages.
-set(TARNWICK_VERSION ${PROJECT_VERSION} CACHE STRING
-  "Version of the packages and the assembly (major.minor.build); the binaries' own version blocks stay as they are")
+# The project's version unless -DTARNWICK_VERSION= names another (the
+# packages and the assembly only; the binaries' own version blocks stay as
+# they are). Not kept in the cache otherwise, so a build folder follows the
+# project's version when it changes.
+if(NOT TARNWICK_VERSION)
+  set(TARNWICK_VERSION ${PROJECT_VERSION})
+endif()
 if(NOT TARNWICK_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
   message(FATAL_ERROR "TARNWICK_VERSION must be major.minor.build, not \"${TARNWICK_VERSION}\"")
 endif()

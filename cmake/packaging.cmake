@@ -76,8 +76,10 @@ foreach(class IN LISTS TARNWICK_CLASSES)
   string(APPEND TARNWICK_MANIFEST_CLASSES
     "    <comClass clsid=\"${TARNWICK_CLSID_${class}}\" progid=\"TarnwickDLL.${class}\"\n"
     "              threadingModel=\"Apartment\" tlbid=\"${TARNWICK_LIBID}\" description=\"${class}\"/>\n")
+endforeach()
+foreach(iface IN LISTS TARNWICK_INTERFACES)
   string(APPEND TARNWICK_MANIFEST_INTERFACES
-    "  <comInterfaceExternalProxyStub name=\"_${class}\" iid=\"${TARNWICK_IID_${class}}\"\n"
+    "  <comInterfaceExternalProxyStub name=\"_${iface}\" iid=\"${TARNWICK_IID_${iface}}\"\n"
     "                                 proxyStubClsid32=\"${TARNWICK_MARSHALLER}\" tlbid=\"${TARNWICK_LIBID}\"/>\n")
 endforeach()
 set(TARNWICK_MANIFEST ${CMAKE_BINARY_DIR}/library/Tarnwick.manifest)
@@ -140,6 +142,38 @@ if(WIXL AND TARNWICK_MSI_ARCH)
     set(msi_pelmora -D HavePelmora=yes)
     list(APPEND msi_stage_files Pelmora.exe)
   endif()
+  # The entries that name classes and interfaces, from the IDL's lists.
+  set(TARNWICK_WXI_INTERFACES "")
+  set(TARNWICK_WXI_CLASSES "")
+  set(progids "<Include>\n")
+  set(hkcr "  <RegistryValue Root=\"HKCR\"")
+  foreach(iface IN LISTS TARNWICK_INTERFACES)
+    set(key "Key=\"Interface\\${TARNWICK_IID_${iface}}")
+    string(APPEND TARNWICK_WXI_INTERFACES
+      "${hkcr} ${key}\" Type=\"string\" Value=\"_${iface}\"/>\n"
+      "${hkcr} ${key}\\ProxyStubClsid\" Type=\"string\" Value=\"$(var.Marshaller)\"/>\n"
+      "${hkcr} ${key}\\ProxyStubClsid32\" Type=\"string\" Value=\"$(var.Marshaller)\"/>\n"
+      "${hkcr} ${key}\\TypeLib\" Type=\"string\" Value=\"$(var.LibId)\"/>\n"
+      "${hkcr} ${key}\\TypeLib\" Name=\"Version\" Type=\"string\" Value=\"$(var.TlbVersion)\"/>\n")
+  endforeach()
+  foreach(class IN LISTS TARNWICK_CLASSES)
+    set(key "Key=\"CLSID\\$(var.Clsid_${class})")
+    string(APPEND TARNWICK_WXI_CLASSES
+      "${hkcr} ${key}\" Type=\"string\" Value=\"${class}\"/>\n"
+      "${hkcr} ${key}\\InprocServer32\" Type=\"string\" Value=\"[#$(var.LibraryFile)]\"/>\n"
+      "${hkcr} ${key}\\InprocServer32\" Name=\"ThreadingModel\" Type=\"string\" Value=\"Apartment\"/>\n"
+      "${hkcr} ${key}\\ProgID\" Type=\"string\" Value=\"TarnwickDLL.${class}\"/>\n"
+      "${hkcr} ${key}\\TypeLib\" Type=\"string\" Value=\"$(var.LibId)\"/>\n"
+      "${hkcr} ${key}\\Version\" Type=\"string\" Value=\"$(var.TlbVersion)\"/>\n")
+    string(APPEND progids
+      "${hkcr} Key=\"TarnwickDLL.${class}\" Type=\"string\" Value=\"${class}\"/>\n"
+      "${hkcr} Key=\"TarnwickDLL.${class}\\CLSID\" Type=\"string\" Value=\"$(var.Clsid_${class})\"/>\n")
+  endforeach()
+  set(wxi_dir ${CMAKE_BINARY_DIR}/installer)
+  configure_file(${CMAKE_SOURCE_DIR}/installer/Registration.wxi.in ${wxi_dir}/Registration.wxi @ONLY)
+  file(WRITE ${wxi_dir}/ProgIDs.wxi.new "${progids}</Include>\n")
+  file(COPY_FILE ${wxi_dir}/ProgIDs.wxi.new ${wxi_dir}/ProgIDs.wxi ONLY_IF_DIFFERENT)
+
   # One script makes the package from a folder of the files it installs,
   # for this build and for tools/sign.sh's signed copies alike.
   string(JOIN " " msi_stage_list ${msi_stage_files})
@@ -154,7 +188,8 @@ if(WIXL AND TARNWICK_MSI_ARCH)
     COMMAND ${CMAKE_COMMAND} -E copy ${msi_files} ${msi_stage}
     COMMAND ${msi_stage_win32}
     COMMAND ${TARNWICK_MSI_SCRIPT} ${msi_stage} ${TARNWICK_MSI}
-    DEPENDS ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs ${CMAKE_SOURCE_DIR}/installer/Registration.wxi
+    DEPENDS ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs ${wxi_dir}/Registration.wxi
+            ${wxi_dir}/ProgIDs.wxi
             ${CMAKE_SOURCE_DIR}/docs/reference.md
             ${TARNWICK_MANIFEST}
             ${CMAKE_CURRENT_LIST_DIR}/packaging-msi-stamp.py

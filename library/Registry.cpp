@@ -14,10 +14,6 @@ namespace {
 constexpr REGSAM kQueryAccess = KEY_QUERY_VALUE;
 constexpr REGSAM kSetAccess = KEY_SET_VALUE;
 constexpr REGSAM kCreateAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
-// The first read goes into a buffer of this many UTF-16 units on the stack:
-// a text of up to 1023 characters and its NUL, the everyday value, takes one
-// registry read. A longer value is read again into a buffer of its size.
-constexpr DWORD kFirstReadUnits = 1024;
 
 HKEY root(LONG value)
 {
@@ -41,45 +37,19 @@ bool is_text(DWORD type) noexcept
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// Reads a value whole as text; false when Windows refuses (no such value).
-// Text types are the UTF-16 they are stored in; the bytes of every other
-// type are read through the ANSI code page, one character a byte. At most
-// one terminating NUL is dropped, and only the last character counts.
-bool read_value(HKEY key, BSTR name, Bstr& out)
+// A value as 1.0 reads it: text types as the characters stored, the bytes
+// of every other type through the ANSI code page, one character a byte. At
+// most one terminating NUL is dropped, and only the last character counts.
+Bstr text_of(const ValueReader& value)
 {
-    wchar_t first[kFirstReadUnits];
-    Bstr larger;  // the buffer of a value that did not fit the first
-    BYTE* data = reinterpret_cast<BYTE*>(first);
-    DWORD capacity = sizeof first;
-    DWORD size = capacity;
-    DWORD type = REG_NONE;
-    LONG status = call<Fn::RegQueryValueExW>(key, text::wide(name), nullptr, &type, data, &size);
-    // Windows reports the size the value needs; a value that grows between
-    // two reads is read once more. A size no larger than the buffer would
-    // not change the answer, so such a buffer doubles instead.
-    while (status == ERROR_MORE_DATA) {
-        if (capacity > MAXLONG / 2)
-            raise(kOutOfMemory);
-        capacity = size > capacity ? size : capacity * 2;
-        larger = Bstr::bytes(capacity);
-        data = reinterpret_cast<BYTE*>(larger.get());
-        size = capacity;
-        status = call<Fn::RegQueryValueExW>(key, text::wide(name), nullptr, &type, data, &size);
+    if (is_text(value.type())) {
+        const std::wstring_view text = value.text();
+        return Bstr::copy(text.data(), static_cast<UINT>(text.size()));
     }
-    if (status != 0)
-        return false;
-    if (is_text(type)) {
-        const auto* units = reinterpret_cast<const wchar_t*>(data);
-        UINT n = size / sizeof(wchar_t);
-        if (n > 0 && units[n - 1] == 0)
-            --n;
-        out = Bstr::copy(units, n);
-    } else {
-        if (size > 0 && data[size - 1] == 0)
-            --size;
-        out = text::from_ansi(reinterpret_cast<const char*>(data), size);
-    }
-    return true;
+    DWORD size = value.size();
+    if (size > 0 && value.data()[size - 1] == 0)
+        --size;
+    return text::from_ansi(reinterpret_cast<const char*>(value.data()), size);
 }
 
 // Puts a new text in the caller's by-reference string, freeing the old one.
@@ -91,22 +61,46 @@ void replace(BSTR* target, Bstr text) noexcept
 
 }  // namespace
 
-const ClassInfo kRegistry{&CLSID_Registry, {&IID__Registry}, L"Registry", L"TarnwickDLL.Registry",
+// The class answers for _Registry2 and, to 1.0 clients, for _Registry.
+const ClassInfo kRegistry{&CLSID_Registry,
+                          {&IID__Registry2, &IID__Registry},
+                          L"Registry",
+                          L"TarnwickDLL.Registry",
                           &Registry::create};
+
+bool ValueReader::read(HKEY key, const wchar_t* name)
+{
+    DWORD capacity = sizeof first_;
+    size_ = capacity;
+    LONG status = call<Fn::RegQueryValueExW>(key, name, nullptr, &type_, data_, &size_);
+    // Windows reports the size the value needs. A size no larger than the
+    // buffer would not change the answer, so such a buffer doubles instead.
+    while (status == ERROR_MORE_DATA) {
+        if (capacity > MAXLONG / 2)
+            raise(kOutOfMemory);
+        capacity = size_ > capacity ? size_ : capacity * 2;
+        larger_ = Bstr::bytes(capacity);
+        data_ = reinterpret_cast<BYTE*>(larger_.get());
+        size_ = capacity;
+        status = call<Fn::RegQueryValueExW>(key, name, nullptr, &type_, data_, &size_);
+    }
+    return status == 0;
+}
+
+std::wstring_view ValueReader::text() const noexcept
+{
+    const auto* units = reinterpret_cast<const wchar_t*>(data_);
+    size_t n = size_ / sizeof(wchar_t);
+    if (n > 0 && units[n - 1] == 0)
+        --n;
+    return {units, n};
+}
 
 LONG Registry::RootKeyFromName(BSTR name) noexcept
 {
-    static constexpr struct {
-        const wchar_t* name;
-        ULONG value;
-    } names[] = {
-        {L"HKCR", 0x80000000}, {L"HKEY_CLASSES_ROOT", 0x80000000},
-        {L"HKCU", 0x80000001}, {L"HKEY_CURRENT_USER", 0x80000001},
-        {L"HKLM", 0x80000002}, {L"HKEY_LOCAL_MACHINE", 0x80000002},
-    };
-    for (const auto& n : names) {
-        if (equals(name, n.name))
-            return static_cast<LONG>(n.value);
+    for (size_t i = 0; i < kFirstRootNames; ++i) {
+        if (equals(name, kRootNames[i].name))
+            return static_cast<LONG>(kRootNames[i].value);
     }
     return 0;
 }
@@ -140,9 +134,9 @@ HRESULT Registry::QueryRegValue(LONG RootKey, BSTR strSubKey, BSTR strValueName,
         unique_hkey key;
         if (!open_key(RootKey, strSubKey, kQueryAccess, key))
             return;
-        Bstr data;
-        if (read_value(key.get(), strValueName, data)) {
-            replace(strData, std::move(data));
+        ValueReader value;
+        if (value.read(key.get(), text::wide(strValueName))) {
+            replace(strData, text_of(value));
             found = VARIANT_TRUE;
         }
         key.close();

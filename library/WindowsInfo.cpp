@@ -59,7 +59,7 @@ HRESULT WindowsInfo::GetOSVersionInfo(BSTR* result)
         } else {
             return;
         }
-        ComPtr<_Registry> registry = Registry::make();
+        const auto registry = Registry::make();
         const Bstr key_text = Bstr::join({key});
         Bstr product, version;
         if (!read(registry.get(), key_text, L"ProductName", product))
@@ -75,7 +75,7 @@ HRESULT WindowsInfo::GetOSVersionInfo(BSTR* result)
 HRESULT WindowsInfo::GetWebBrowser(BSTR* result)
 {
     return method(result, [&](Bstr& path) {
-        ComPtr<_Registry> registry = Registry::make();
+        const auto registry = Registry::make();
         Bstr prog_id, command;
         if (!read(registry.get(), Bstr::join({L"Software\\Classes\\.htm"}), L"", prog_id))
             return;

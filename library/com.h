@@ -100,4 +100,36 @@ private:
     BSTR s_ = nullptr;
 };
 
+// An automation Variant, cleared once when it goes.
+class Variant {
+public:
+    Variant() noexcept { VariantInit(&v_); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+    Variant(Variant&& o) noexcept : v_(o.v_) { VariantInit(&o.v_); }
+    Variant& operator=(Variant&& o) noexcept
+    {
+        if (this != &o) {
+            VariantClear(&v_);
+            v_ = o.v_;
+            VariantInit(&o.v_);
+        }
+        return *this;
+    }
+    ~Variant() { VariantClear(&v_); }
+
+    VARIANT* get() noexcept { return &v_; }
+    const VARIANT* get() const noexcept { return &v_; }
+    VARTYPE type() const noexcept { return V_VT(&v_); }
+    // Hands the value over, leaving this one Empty.
+    void release(VARIANT* out) noexcept
+    {
+        *out = v_;
+        VariantInit(&v_);
+    }
+
+private:
+    VARIANT v_;
+};
+
 }  // namespace tarnwick

@@ -18,9 +18,13 @@
 // declared type, the method works on it, and the result is written back
 // into the caller's variable afterwards. A variable that already holds the
 // declared type is handed to the method directly.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
 
 #include "dispatch.h"
 
@@ -33,20 +37,28 @@ namespace tarnwick {
 namespace {
 
 // Checked against every interface when the library is built
-// (invoke_limits.c); _Registry has the most methods (6) and parameters (4).
+// (invoke_limits.c).
 constexpr unsigned kMaxParams = TARNWICK_MAX_PARAMS;
 constexpr unsigned kMaxMethods = TARNWICK_MAX_METHODS;
+
+// The method-table slots one argument takes. Integers, Booleans, strings
+// and pointers take one. A Variant passed by value takes its 16 bytes on
+// i686's stack; x86_64 and ARM64 pass a structure of its size by the
+// address of a copy, in one slot.
+constexpr unsigned kVariantSlots = sizeof(void*) == 4 ? sizeof(VARIANT) / sizeof(uintptr_t) : 1;
+constexpr unsigned kMaxSlots = kMaxParams * kVariantSlots + 1;  // the result's too
 
 struct Method {
     DISPID id;
     unsigned slot;              // index in the method table
     unsigned count;             // parameters, the result not included
+    unsigned required;          // the first parameters, up to the first optional one
     VARTYPE param[kMaxParams];  // declared type, VT_BYREF for by reference
     VARTYPE result;             // VT_EMPTY when the method has none
 };
 
 // What Invoke needs of one interface, read from the type library once per
-// process.
+// process: the default interface's methods and those it inherits.
 struct TypeCache {
     ComPtr<ITypeInfo> info;  // the dispatch view, for names
     unsigned count = 0;
@@ -61,7 +73,8 @@ VARTYPE type_of(const TYPEDESC& t)
 }
 
 // What bind_argument and the result below can pass: 16- and 32-bit
-// integers, Booleans and strings, by value or by reference.
+// integers, Booleans and strings, by value or by reference, and Variants
+// by value.
 bool passable(VARTYPE type)
 {
     switch (type & ~VT_BYREF) {
@@ -70,14 +83,47 @@ bool passable(VARTYPE type)
     case VT_BOOL:
     case VT_BSTR:
         return true;
+    case VT_VARIANT:
+        return !(type & VT_BYREF);
     default:
         return false;
     }
 }
 
-// Reads every method of the interface into the cache. An interface that
-// Invoke could not call (too many methods or parameters, a type it cannot
-// pass) is refused here, once, when the cache is built.
+HRESULT read_method(const FUNCDESC& f, Method& m)
+{
+    m.id = f.memid;
+    m.slot = static_cast<unsigned>(f.oVft) / sizeof(void*);
+    m.count = m.required = 0;
+    m.result = VT_EMPTY;
+    bool optional_seen = false;
+    for (SHORT p = 0; p < f.cParams; ++p) {
+        const ELEMDESC& e = f.lprgelemdescParam[p];
+        const USHORT flags = e.paramdesc.wParamFlags;
+        VARTYPE type = type_of(e.tdesc);
+        if (flags & PARAMFLAG_FRETVAL) {
+            type = static_cast<VARTYPE>(type & ~VT_BYREF);
+            if (!passable(type))
+                return DISP_E_BADVARTYPE;
+            m.result = type;
+            continue;
+        }
+        if (!passable(type))
+            return DISP_E_BADVARTYPE;
+        if (m.count == kMaxParams)
+            return DISP_E_BADPARAMCOUNT;
+        optional_seen = optional_seen || (flags & PARAMFLAG_FOPT);
+        m.param[m.count++] = type;
+        if (!optional_seen)
+            m.required = m.count;
+    }
+    return S_OK;
+}
+
+// Reads the methods of the interface, those of the interfaces it derives
+// from first, into the cache. An interface that Invoke could not call (too
+// many methods or parameters, a type it cannot pass) is refused here, once,
+// when the cache is built.
 HRESULT read_methods(ITypeInfo* iface, TypeCache& cache)
 {
     TYPEATTR* attr;
@@ -85,30 +131,24 @@ HRESULT read_methods(ITypeInfo* iface, TypeCache& cache)
     if (FAILED(hr))
         return hr;
     const unsigned funcs = attr->cFuncs;
+    const bool derived = attr->cImplTypes > 0 && attr->guid != __uuidof(IDispatch) &&
+                         attr->guid != __uuidof(IUnknown);
     iface->ReleaseTypeAttr(attr);
-    if (funcs > kMaxMethods)
+    if (!derived)
+        return S_OK;  // IDispatch and IUnknown: the frame's own
+    HREFTYPE ref;
+    ComPtr<ITypeInfo> base;
+    if (FAILED(hr = iface->GetRefTypeOfImplType(0, &ref)) ||
+        FAILED(hr = iface->GetRefTypeInfo(ref, base.put())) ||
+        FAILED(hr = read_methods(base.get(), cache)))
+        return hr;
+    if (funcs > kMaxMethods - cache.count)
         return E_NOTIMPL;
     for (unsigned i = 0; i < funcs && SUCCEEDED(hr); ++i) {
         FUNCDESC* f;
         if (FAILED(hr = iface->GetFuncDesc(i, &f)))
             return hr;
-        Method& m = cache.method[cache.count++];
-        m.id = f->memid;
-        m.slot = static_cast<unsigned>(f->oVft) / sizeof(void*);
-        m.count = 0;
-        m.result = VT_EMPTY;
-        for (SHORT p = 0; p < f->cParams && SUCCEEDED(hr); ++p) {
-            const ELEMDESC& e = f->lprgelemdescParam[p];
-            const VARTYPE type = type_of(e.tdesc);
-            if (!passable(type))
-                hr = DISP_E_BADVARTYPE;
-            else if (e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL)
-                m.result = static_cast<VARTYPE>(type & ~VT_BYREF);
-            else if (m.count < kMaxParams)
-                m.param[m.count++] = type;
-            else
-                hr = DISP_E_BADPARAMCOUNT;
-        }
+        hr = read_method(*f, cache.method[cache.count++]);
         iface->ReleaseFuncDesc(f);
     }
     return hr;
@@ -121,20 +161,17 @@ HRESULT load_cache(const ClassInfo& info, TypeCache*& out)
     HRESULT hr = module::own_type_library(path, library.put());
     if (FAILED(hr))
         return hr;
-    auto* cache = new (std::nothrow) TypeCache;
+    std::unique_ptr<TypeCache> cache(new (std::nothrow) TypeCache);
     if (!cache)
         return E_OUTOFMEMORY;
     ComPtr<ITypeInfo> iface;
     HREFTYPE ref;
-    if (SUCCEEDED(hr = library->GetTypeInfoOfGuid(info.default_iid(), cache->info.put())) &&
-        SUCCEEDED(hr = cache->info->GetRefTypeOfImplType(-1, &ref)) &&
-        SUCCEEDED(hr = cache->info->GetRefTypeInfo(ref, iface.put())))
-        hr = read_methods(iface.get(), *cache);
-    if (FAILED(hr)) {
-        delete cache;
+    if (FAILED(hr = library->GetTypeInfoOfGuid(info.default_iid(), cache->info.put())) ||
+        FAILED(hr = cache->info->GetRefTypeOfImplType(-1, &ref)) ||
+        FAILED(hr = cache->info->GetRefTypeInfo(ref, iface.put())) ||
+        FAILED(hr = read_methods(iface.get(), *cache)))
         return hr;
-    }
-    out = cache;
+    out = cache.release();
     return S_OK;
 }
 
@@ -179,89 +216,114 @@ uintptr_t by_value(const VARIANT* v, VARTYPE type)
                            : static_cast<uintptr_t>(static_cast<ULONG>(V_I4(v)));
 }
 
-// One argument for the method: its value or its address in `arg`. A
-// temporary, if needed, is `temp`; `back` is the caller's variable that
-// receives the temporary after the call.
-HRESULT bind_argument(VARTYPE declared, VARIANT* src, VARIANT& temp, uintptr_t& arg, VARIANT*& back)
+// The slots of a Variant passed by value: its bytes, or the address of
+// `copy`, which holds them.
+unsigned variant_slots(const VARIANT& copy, uintptr_t* slots)
+{
+    if constexpr (kVariantSlots == 1)
+        slots[0] = reinterpret_cast<uintptr_t>(&copy);
+    else
+        std::memcpy(slots, &copy, sizeof copy);
+    return kVariantSlots;
+}
+
+// One argument for the method: its value, its bytes or its address in
+// `slots`, and how many slots that took (0 when it fails). A temporary, if
+// needed, is `temp`; `back` is the caller's variable that receives the
+// temporary after the call. `owned` says whether `temp` holds a value of
+// its own to free after the call, or a plain copy of the caller's bits.
+HRESULT bind_argument(VARTYPE declared, VARIANT* src, VARIANT& temp, bool& owned,
+                      uintptr_t* slots, unsigned& used, VARIANT*& back)
 {
     // A by-reference argument must point somewhere, and so must the
     // variable that a VARIANT reference points to.
     auto null_ref = [](const VARIANT* v) { return (V_VT(v) & VT_BYREF) && !V_BYREF(v); };
     if (null_ref(src) || (V_VT(src) == (VT_BYREF | VT_VARIANT) && null_ref(V_VARIANTREF(src))))
         return E_INVALIDARG;
+    used = 1;
+    owned = true;
     const VARTYPE type = declared & ~VT_BYREF;
+    if (type == VT_VARIANT) {
+        // By value: the caller's value, or the value of the variable it
+        // passed by reference, as the method's own copy of its bits.
+        if (V_VT(src) == (VT_BYREF | VT_VARIANT))
+            src = V_VARIANTREF(src);
+        std::memcpy(&temp, src, sizeof temp);
+        owned = false;
+        used = variant_slots(temp, slots);
+        return S_OK;
+    }
     if (!(declared & VT_BYREF)) {
         if (V_VT(src) == (VT_BYREF | VT_VARIANT))
             src = V_VARIANTREF(src);
         if (V_VT(src) == type) {
-            arg = by_value(src, type);
+            slots[0] = by_value(src, type);
             return S_OK;
         }
         if (V_VT(src) == (VT_BYREF | type)) {
-            arg = type == VT_BSTR ? reinterpret_cast<uintptr_t>(*V_BSTRREF(src))
-                                  : static_cast<uintptr_t>(static_cast<ULONG>(*V_I4REF(src)));
+            slots[0] = type == VT_BSTR ? reinterpret_cast<uintptr_t>(*V_BSTRREF(src))
+                                       : static_cast<uintptr_t>(static_cast<ULONG>(*V_I4REF(src)));
             return S_OK;
         }
         HRESULT hr = convert(temp, src, type);
-        arg = SUCCEEDED(hr) ? by_value(&temp, type) : 0;
+        slots[0] = SUCCEEDED(hr) ? by_value(&temp, type) : 0;
         return hr;
     }
     if (V_VT(src) == (VT_BYREF | type)) {
-        arg = reinterpret_cast<uintptr_t>(V_BYREF(src));
+        slots[0] = reinterpret_cast<uintptr_t>(V_BYREF(src));
         return S_OK;
     }
     if (V_VT(src) == (VT_BYREF | VT_VARIANT)) {
         VARIANT* var = V_VARIANTREF(src);
         if (V_VT(var) == type) {
-            arg = reinterpret_cast<uintptr_t>(value_of(var));
+            slots[0] = reinterpret_cast<uintptr_t>(value_of(var));
             return S_OK;
         }
         if (V_VT(var) == (VT_BYREF | type)) {
-            arg = reinterpret_cast<uintptr_t>(V_BYREF(var));
+            slots[0] = reinterpret_cast<uintptr_t>(V_BYREF(var));
             return S_OK;
         }
         HRESULT hr = convert(temp, var, type);
         if (FAILED(hr))
             return hr;
         back = var;
-        arg = reinterpret_cast<uintptr_t>(value_of(&temp));
+        slots[0] = reinterpret_cast<uintptr_t>(value_of(&temp));
         return S_OK;
     }
     // A value for a by-reference parameter: the method works on a copy.
     HRESULT hr = convert(temp, src, type);
-    arg = SUCCEEDED(hr) ? reinterpret_cast<uintptr_t>(value_of(&temp)) : 0;
+    slots[0] = SUCCEEDED(hr) ? reinterpret_cast<uintptr_t>(value_of(&temp)) : 0;
     return hr;
 }
 
-// Calls method-table entry `slot` of `self` with pointer-sized arguments.
-// Every parameter of these interfaces is a 32-bit integer or a pointer, and
-// the calling convention of every target (stdcall on i686, the one
-// convention of x86_64 and of ARM64) passes each in one pointer-sized slot.
+// Calls method-table entry `entry` of `self` with N pointer-sized slots.
+// Every argument of these interfaces is a 32-bit integer, a pointer or a
+// Variant, and the calling convention of every target (stdcall on i686, the
+// one convention of x86_64 and of ARM64) passes each in the slots that
+// bind_argument gives it.
+template <size_t... I>
+HRESULT call_with(void* entry, IDispatch* self, const uintptr_t* a, std::index_sequence<I...>)
+{
+    using Entry = HRESULT(STDMETHODCALLTYPE*)(IDispatch*, decltype(I, uintptr_t{})...);
+    return reinterpret_cast<Entry>(entry)(self, a[I]...);
+}
+
+using Caller = HRESULT (*)(void*, IDispatch*, const uintptr_t*);
+
+template <size_t... N> constexpr std::array<Caller, sizeof...(N)> callers(std::index_sequence<N...>)
+{
+    return {[](void* entry, IDispatch* self, const uintptr_t* a) {
+        return call_with(entry, self, a, std::make_index_sequence<N>{});
+    }...};
+}
+
 HRESULT call_slot(IDispatch* self, unsigned slot, const uintptr_t* a, unsigned count)
 {
-    static_assert(kMaxParams + 1 == 5, "a case below for every count up to kMaxParams + 1");
-    void* entry = (*reinterpret_cast<void***>(self))[slot];
-    using U = uintptr_t;
-    switch (count) {
-    case 0:
-        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDispatch*)>(entry)(self);
-    case 1:
-        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDispatch*, U)>(entry)(self, a[0]);
-    case 2:
-        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDispatch*, U, U)>(entry)(self, a[0],
-                                                                                      a[1]);
-    case 3:
-        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDispatch*, U, U, U)>(entry)(
-            self, a[0], a[1], a[2]);
-    case 4:
-        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDispatch*, U, U, U, U)>(entry)(
-            self, a[0], a[1], a[2], a[3]);
-    case 5:
-        return reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDispatch*, U, U, U, U, U)>(entry)(
-            self, a[0], a[1], a[2], a[3], a[4]);
-    default:
+    static constexpr auto kCallers = callers(std::make_index_sequence<kMaxSlots + 1>{});
+    if (count > kMaxSlots)
         return DISP_E_BADPARAMCOUNT;
-    }
+    void* entry = (*reinterpret_cast<void***>(self))[slot];
+    return kCallers[count](entry, self, a);
 }
 
 HRESULT exception(HRESULT status, EXCEPINFO* excep)
@@ -349,46 +411,62 @@ HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, W
     if (!params || (params->cArgs && !params->rgvarg) ||
         (params->cNamedArgs && !params->rgdispidNamedArgs) || params->cNamedArgs > params->cArgs)
         return E_INVALIDARG;
-    if (params->cArgs != m->count)
+    if (params->cArgs > m->count || params->cArgs < m->required)
         return DISP_E_BADPARAMCOUNT;
+    const unsigned positional = params->cArgs - params->cNamedArgs;
     for (unsigned k = 0; k < params->cNamedArgs; ++k) {
         DISPID named = params->rgdispidNamedArgs[k];
-        if (named < static_cast<DISPID>(params->cArgs - params->cNamedArgs) ||
-            named >= static_cast<DISPID>(m->count))
+        bool unknown = named < static_cast<DISPID>(positional) || named >= static_cast<DISPID>(m->count);
+        for (unsigned j = 0; j < k; ++j)
+            unknown = unknown || params->rgdispidNamedArgs[j] == named;
+        if (unknown) {
+            if (arg_err)
+                *arg_err = k;  // the named argument's place in rgvarg
             return DISP_E_PARAMNOTFOUND;
-        for (unsigned j = 0; j < k; ++j) {
-            if (params->rgdispidNamedArgs[j] == named)
-                return DISP_E_PARAMNOTFOUND;
         }
     }
 
-    VARIANT temp[kMaxParams];
-    VARIANT* back[kMaxParams] = {};
-    uintptr_t args[kMaxParams + 1];
-    // Empty temporaries, set here rather than by a call per argument: most
+    // Temporaries start empty, set here rather than by a call each: most
     // arguments arrive in their declared type and never use theirs.
+    VARIANT temp[kMaxParams];
+    bool owned[kMaxParams];
+    VARIANT* back[kMaxParams] = {};
+    uintptr_t slots[kMaxSlots];
+    unsigned used = 0;
     for (unsigned p = 0; p < m->count; ++p)
         V_VT(&temp[p]) = VT_EMPTY;
+    // A parameter not given is an optional one, which the method receives
+    // as the platform's "parameter not found" error.
+    VARIANT missing;
+    V_VT(&missing) = VT_ERROR;
+    V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
     union {
         VARIANT_BOOL boolean;
         SHORT i2;
         LONG i4;
         BSTR text;
+        VARIANT variant;
     } value{};
+    V_VT(&value.variant) = VT_EMPTY;
     hr = S_OK;
     for (unsigned p = 0; p < m->count && SUCCEEDED(hr); ++p) {
-        unsigned index = 0;
-        argument_index(*params, p, index);  // named parameters were checked above
-        hr = bind_argument(m->param[p], &params->rgvarg[index], temp[p], args[p], back[p]);
-        if (FAILED(hr) && arg_err)
+        unsigned index = 0, n = 0;
+        VARIANT* arg = &missing;
+        if (argument_index(*params, p, index))
+            arg = &params->rgvarg[index];
+        else if (p < m->required)
+            hr = DISP_E_PARAMNOTFOUND;
+        if (SUCCEEDED(hr))
+            hr = bind_argument(m->param[p], arg, temp[p], owned[p], slots + used, n, back[p]);
+        used += n;
+        if (FAILED(hr) && arg_err && arg != &missing)
             *arg_err = index;
     }
     bool called = SUCCEEDED(hr);
     if (called) {
-        unsigned count = m->count;
         if (m->result != VT_EMPTY)
-            args[count++] = reinterpret_cast<uintptr_t>(&value);
-        hr = call_slot(self, m->slot, args, count);
+            slots[used++] = reinterpret_cast<uintptr_t>(&value);
+        hr = call_slot(self, m->slot, slots, used);
         for (unsigned p = 0; p < m->count; ++p) {
             if (back[p]) {  // the caller's variable takes the temporary
                 VariantClear(back[p]);
@@ -398,7 +476,9 @@ HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, W
         }
     }
     for (unsigned p = 0; p < m->count; ++p) {
-        if (V_VT(&temp[p]) != VT_EMPTY)  // only a conversion leaves anything to free
+        // Only a conversion leaves anything to free; a Variant's copy of the
+        // caller's bits is the caller's.
+        if (V_VT(&temp[p]) != VT_EMPTY && owned[p])
             VariantClear(&temp[p]);
     }
     if (FAILED(hr))
@@ -418,12 +498,17 @@ HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, W
         case VT_BSTR:
             V_BSTR(result) = value.text;
             break;
+        case VT_VARIANT:
+            *result = value.variant;  // the method's Variant, handed over
+            break;
         default:
             V_VT(result) = VT_EMPTY;
             break;
         }
     } else if (m->result == VT_BSTR) {
         SysFreeString(value.text);
+    } else if (m->result == VT_VARIANT) {
+        VariantClear(&value.variant);
     }
     return S_OK;
 }

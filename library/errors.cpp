@@ -11,6 +11,12 @@ namespace {
 const wchar_t* description_of(long number)
 {
     switch (number) {
+    case kInvalidCall:
+        return L"Invalid procedure call or argument";
+    case kOverflow:
+        return L"Overflow";
+    case kTypeMismatch:
+        return L"Type mismatch";
     case kOutOfMemory:
         return L"Out of memory";
     case kLoadFailed:

@@ -7,7 +7,10 @@ namespace tarnwick {
 
 // Run-time error numbers that the library raises.
 enum ErrorNumber : long {
+    kInvalidCall = 5,      // invalid procedure call or argument
+    kOverflow = 6,
     kOutOfMemory = 7,
+    kTypeMismatch = 13,
     kLoadFailed = 48,      // the library of a declared function cannot be loaded
     kFileNotFound = 53,    // the library of a declared function is not found
     kEntryNotFound = 453,  // the library lacks the declared function

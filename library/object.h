@@ -26,13 +26,22 @@ namespace tarnwick {
 
 // The local that a method builds its result in: strings are owned until they
 // are handed over, every other result is the plain value.
+// A number's value set so far is what a failed call leaves; a text or a
+// Variant is dropped.
 template <class T> struct ResultSlot {
     using type = T;
     static void store(T* slot, T& value) noexcept { *slot = value; }
+    static void fail(T* slot, T& value) noexcept { *slot = value; }
 };
 template <> struct ResultSlot<BSTR> {
     using type = Bstr;
     static void store(BSTR* slot, Bstr& value) noexcept { *slot = value.release(); }
+    static void fail(BSTR*, Bstr&) noexcept {}
+};
+template <> struct ResultSlot<VARIANT> {
+    using type = Variant;
+    static void store(VARIANT* slot, Variant& value) noexcept { value.release(slot); }
+    static void fail(VARIANT*, Variant&) noexcept {}
 };
 
 // The by-reference parameters of a method, which method() refuses when null:
@@ -148,7 +157,7 @@ protected:
     {
         if (!result)
             return E_POINTER;
-        *result = T{};  // null or zero on every path that fails
+        *result = T{};  // null, zero or Empty on every path that fails
         if (!refs.set)
             return E_POINTER;
         Hold hold(this);
@@ -156,8 +165,7 @@ protected:
         try {
             body(value);
         } catch (...) {
-            if constexpr (!std::is_same_v<T, BSTR>)
-                *result = value;
+            ResultSlot<T>::fail(result, value);
             return report(caught_failure(), Info.progid, Info.default_iid());
         }
         ResultSlot<T>::store(result, value);

@@ -33,6 +33,10 @@ namespace tarnwick::platform {
     X("user32", ExitWindowsEx)               \
     X("advapi32.dll", RegDeleteValueW)       \
     X("advapi32.dll", RegDeleteTreeW)        \
+    X("advapi32.dll", RegDeleteKeyExW)       \
+    X("advapi32.dll", RegEnumKeyExW)         \
+    X("advapi32.dll", RegEnumValueW)         \
+    X("advapi32.dll", RegQueryInfoKeyW)      \
     X("oleaut32", RegisterTypeLib)           \
     X("oleaut32", UnRegisterTypeLib)
 

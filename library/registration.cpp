@@ -79,16 +79,21 @@ struct OwnTypeLibrary {
         return S_OK;
     }
 
-    // "TypeLib\{libid}\1.0\0\win32": where the type library records the
+    // The type library's version as its keys spell it, "1.1".
+    Bstr version() const
+    {
+        return Bstr::join({HexText(attributes.wMajorVerNum).view(), L".",
+                           HexText(attributes.wMinorVerNum).view()});
+    }
+
+    // "TypeLib\{libid}\1.1\0\win32": where the type library records the
     // file of one platform, this library's own or the other bitness's.
     Bstr platform_key(bool own) const
     {
         const SYSKIND kind = own ? attributes.syskind
                                  : (attributes.syskind == SYS_WIN64 ? SYS_WIN32 : SYS_WIN64);
         return Bstr::join({L"TypeLib\\", GuidText(attributes.guid).view(), L"\\",
-                           HexText(attributes.wMajorVerNum).view(), L".",
-                           HexText(attributes.wMinorVerNum).view(), L"\\",
-                           HexText(attributes.lcid).view(),
+                           version().view(), L"\\", HexText(attributes.lcid).view(),
                            kind == SYS_WIN64 ? L"\\win64" : L"\\win32"});
     }
 };
@@ -241,7 +246,8 @@ HRESULT register_class(Journal& journal, const ClassInfo& c, const OwnTypeLibrar
         FAILED(hr = journal.set(server, L"ThreadingModel", L"Apartment")) ||
         FAILED(hr = journal.set(Bstr::join({key.view(), L"\\ProgID"}), nullptr, c.progid)) ||
         FAILED(hr = journal.set(Bstr::join({key.view(), L"\\TypeLib"}), nullptr, library.text)) ||
-        FAILED(hr = journal.set(Bstr::join({key.view(), L"\\Version"}), nullptr, L"1.0")) ||
+        FAILED(hr = journal.set(Bstr::join({key.view(), L"\\Version"}), nullptr,
+                                own.version().get())) ||
         FAILED(hr = journal.set(progid, nullptr, c.name)) ||
         FAILED(hr = journal.set(Bstr::join({c.progid, L"\\CLSID"}), nullptr, clsid.text)))
         return hr;

@@ -115,8 +115,8 @@ bool create(const wchar_t* progid, REFCLSID clsid, REFIID iid, IDispatch** late,
 void use_registry()
 {
     IDispatch* late = nullptr;
-    _Registry* reg = nullptr;
-    if (create(L"TarnwickDLL.Registry", CLSID_Registry, IID__Registry, &late, &reg)) {
+    _Registry2* reg = nullptr;
+    if (create(L"TarnwickDLL.Registry", CLSID_Registry, IID__Registry2, &late, &reg)) {
         BSTR root = SysAllocString(L"HKCU");
         BSTR key = SysAllocString(L"Software\\Tarnwick Examples\\Registration-free");
         BSTR name = SysAllocString(L"Greeting");
@@ -131,6 +131,15 @@ void use_registry()
         if (ok(call(late, L"RegReadString", args, 3, &result), "RegReadString") &&
             result.vt == VT_BSTR)
             print("late RegReadString", result.bstrVal);
+        VariantClear(&result);
+        // Release 1.11's typed read, through the same manifest.
+        VARIANT hkcu = text(root), view;
+        VariantInit(&view);
+        view.vt = VT_ERROR;
+        view.scode = DISP_E_PARAMNOTFOUND;
+        if (ok(reg->RegReadValue(hkcu, key, name, view, &result), "RegReadValue") &&
+            result.vt == VT_BSTR)
+            print("early RegReadValue", result.bstrVal);
         VariantClear(&result);
         for (BSTR s : {root, key, name, value})
             SysFreeString(s);

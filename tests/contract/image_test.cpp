@@ -253,17 +253,12 @@ TEST_F(ContractResources, InterfaceIdentifierResources)
         GUID stored;
         std::memcpy(&stored, bytes.data() + 4, 16);
 
-        // The interface of the same name in the type library.
+        // The class's 1.0 interface, by its name in the type library.
+        EXPECT_EQ(stored, *c.iid);
         Com<ITypeInfo> ti;
-        ASSERT_EQ(lib->GetTypeInfo(2 * i, ti.put()), S_OK);
-        TYPEATTR* a;
-        ASSERT_EQ(ti->GetTypeAttr(&a), S_OK);
-        EXPECT_EQ(stored, a->guid);
-        ti->ReleaseTypeAttr(a);
+        ASSERT_EQ(lib->GetTypeInfoOfGuid(stored, ti.put()), S_OK);
         Bstr name;
-        ASSERT_EQ(
-            lib->GetDocumentation(static_cast<INT>(2 * i), name.put(), nullptr, nullptr, nullptr),
-            S_OK);
+        ASSERT_EQ(ti->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr), S_OK);
         EXPECT_EQ(name.str(), c.iface);
     }
 }
@@ -284,10 +279,10 @@ TEST_F(ContractResources, VersionBlock)
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x0001000Au);  // 1.10
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x0000057Du);  // 0.1405
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x0001000Au);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x0000057Du);
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x0001000Bu);  // 1.11
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x0000057Eu);  // 0.1406
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x0001000Bu);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x0000057Eu);
     EXPECT_EQ(fixed->dwFileFlags, 0u);
     EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
@@ -306,8 +301,8 @@ TEST_F(ContractResources, VersionBlock)
     } strings[] = {
         {L"FileDescription", L"Merrow's Utilities Dynamic Link Library"},
         {L"ProductName", L"Merrow's Utility Dynamic Link Library"},
-        {L"FileVersion", L"1.10.1405"},
-        {L"ProductVersion", L"1.10.1405"},
+        {L"FileVersion", L"1.11.1406"},
+        {L"ProductVersion", L"1.11.1406"},
         {L"InternalName", L"Tarnwick"},
         {L"OriginalFilename", L"Tarnwick.dll"},
         {L"OLESelfRegister", L""},

@@ -49,7 +49,7 @@ protected:
             auto type_lib = classes_value(key + L"\\TypeLib", nullptr);
             ASSERT_TRUE(type_lib);
             EXPECT_TRUE(same_text_ignoring_case(*type_lib, lib));
-            EXPECT_EQ(classes_value(key + L"\\Version", nullptr), L"1.0");
+            EXPECT_EQ(classes_value(key + L"\\Version", nullptr), kTypeLibVersion);
             auto back = classes_value(progid + L"\\CLSID", nullptr);
             ASSERT_TRUE(back);
             EXPECT_TRUE(same_text_ignoring_case(*back, clsid));
@@ -63,7 +63,7 @@ protected:
             ASSERT_TRUE(iface_lib);
             EXPECT_TRUE(same_text_ignoring_case(*iface_lib, lib));
         }
-        const std::wstring version = L"TypeLib\\" + lib + L"\\1.0";
+        const std::wstring version = L"TypeLib\\" + lib + L"\\" + kTypeLibVersion;
         EXPECT_EQ(classes_value(version, nullptr), L"Merrow's Utilities Dynamic Link Library");
         auto file = classes_value(version + L"\\0\\" + kPlatformKey, nullptr);
         ASSERT_TRUE(file) << "no 0\\" << narrow(kPlatformKey);

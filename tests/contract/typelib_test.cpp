@@ -80,7 +80,7 @@ TEST_F(ContractTypeLib, LibraryAttributes)
     EXPECT_EQ(a->lcid, 0u);
     EXPECT_EQ(a->syskind, kSysKind);
     EXPECT_EQ(a->wMajorVerNum, 1);
-    EXPECT_EQ(a->wMinorVerNum, 0);
+    EXPECT_EQ(a->wMinorVerNum, 1);
     // The reader adds "has a disk image" for a library loaded from a file.
     EXPECT_EQ(a->wLibFlags & ~LIBFLAG_FHASDISKIMAGE, 0);
     lib_->ReleaseTLibAttr(a);
@@ -94,19 +94,39 @@ TEST_F(ContractTypeLib, LibraryAttributes)
     EXPECT_EQ(help_file.str(), L"");
 }
 
-TEST_F(ContractTypeLib, EightTypesInOrder)
+// The types in library order: each class's interfaces, oldest first, then
+// the class.
+struct TypeRef {
+    const wchar_t* name;
+    const GUID* guid;
+    bool is_class;
+};
+std::vector<TypeRef> types_in_order()
 {
-    ASSERT_EQ(lib_->GetTypeInfoCount(), 8u);
-    for (UINT i = 0; i < 8; ++i) {
-        const ClassRef& c = *kClassRefs[i / 2];
-        const bool is_class = i % 2 == 1;
+    std::vector<TypeRef> out;
+    for (const ClassRef* c : kClassRefs) {
+        out.push_back({c->iface, c->iid, false});
+        if (c->iid2)
+            out.push_back({c->iface2, c->iid2, false});
+        out.push_back({c->name, c->clsid, true});
+    }
+    return out;
+}
+
+TEST_F(ContractTypeLib, TypesInOrder)
+{
+    const std::vector<TypeRef> types = types_in_order();
+    ASSERT_EQ(lib_->GetTypeInfoCount(), types.size());
+    ASSERT_EQ(types.size(), 9u);
+    for (UINT i = 0; i < types.size(); ++i) {
+        const bool is_class = types[i].is_class;
         SCOPED_TRACE(i);
         Bstr name, doc;
         DWORD context = 99;
         ASSERT_EQ(
             lib_->GetDocumentation(static_cast<INT>(i), name.put(), doc.put(), &context, nullptr),
             S_OK);
-        EXPECT_EQ(name.str(), is_class ? c.name : c.iface);
+        EXPECT_EQ(name.str(), types[i].name);
         EXPECT_EQ(doc.str(), L"") << "no help strings";
         EXPECT_EQ(context, 0u);
         TYPEKIND kind;
@@ -114,7 +134,7 @@ TEST_F(ContractTypeLib, EightTypesInOrder)
         EXPECT_EQ(kind, is_class ? TKIND_COCLASS : TKIND_DISPATCH);
         Attr a(info(i).get());
         ASSERT_TRUE(a.a);
-        EXPECT_EQ(a->guid, is_class ? *c.clsid : *c.iid);
+        EXPECT_EQ(a->guid, *types[i].guid);
     }
 }
 
@@ -169,7 +189,9 @@ TEST_F(ContractTypeLib, DualInterfaces)
     }
 }
 
-TEST_F(ContractTypeLib, ClassesCreatableWithOneDefaultInterface)
+// Each class names its newest interface as the default and still lists the
+// 1.0 one after it.
+TEST_F(ContractTypeLib, ClassesCreatableWithTheNewestInterfaceAsDefault)
 {
     for (const ClassRef* each : kClassRefs) {
         const ClassRef& c = *each;
@@ -181,16 +203,87 @@ TEST_F(ContractTypeLib, ClassesCreatableWithOneDefaultInterface)
         EXPECT_EQ(a->wTypeFlags, TYPEFLAG_FCANCREATE);
         EXPECT_EQ(a->wMajorVerNum, 1);
         EXPECT_EQ(a->wMinorVerNum, 0);
-        ASSERT_EQ(a->cImplTypes, 1);
-        INT flags = -1;
-        ASSERT_EQ(ti->GetImplTypeFlags(0, &flags), S_OK);
-        EXPECT_EQ(flags, IMPLTYPEFLAG_FDEFAULT);
-        HREFTYPE ref;
-        ASSERT_EQ(ti->GetRefTypeOfImplType(0, &ref), S_OK);
-        Com<ITypeInfo> iface;
-        ASSERT_EQ(ti->GetRefTypeInfo(ref, iface.put()), S_OK);
-        Attr i(iface.get());
-        EXPECT_EQ(i->guid, *c.iid);
+        const std::vector<std::pair<const IID*, INT>> listed =
+            c.iid2 ? std::vector<std::pair<const IID*, INT>>{{c.iid2, IMPLTYPEFLAG_FDEFAULT},
+                                                             {c.iid, 0}}
+                   : std::vector<std::pair<const IID*, INT>>{{c.iid, IMPLTYPEFLAG_FDEFAULT}};
+        ASSERT_EQ(static_cast<size_t>(a->cImplTypes), listed.size());
+        for (UINT k = 0; k < listed.size(); ++k) {
+            INT flags = -1;
+            ASSERT_EQ(ti->GetImplTypeFlags(k, &flags), S_OK);
+            EXPECT_EQ(flags, listed[k].second);
+            HREFTYPE ref;
+            ASSERT_EQ(ti->GetRefTypeOfImplType(k, &ref), S_OK);
+            Com<ITypeInfo> iface;
+            ASSERT_EQ(ti->GetRefTypeInfo(ref, iface.put()), S_OK);
+            Attr i(iface.get());
+            EXPECT_EQ(i->guid, *listed[k].first);
+        }
+    }
+}
+
+VARTYPE type_of(const TYPEDESC& t);
+
+// _Registry2: a dual interface derived from _Registry, with the same flags,
+// whose methods continue the class's dispatch identifiers and method table.
+TEST_F(ContractTypeLib, Registry2ExtendsRegistry)
+{
+    const struct {
+        const wchar_t* name;
+        std::vector<std::pair<const wchar_t*, VARTYPE>> params;  // optional ones last
+        unsigned optional;
+        VARTYPE result;
+    } expected[] = {
+        {L"RegReadValue", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_VARIANT},
+        {L"RegWriteValue", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"Value", VT_VARIANT}, {L"ValueType", VT_VARIANT}, {L"View", VT_VARIANT}}, 2, VT_BOOL},
+        {L"RegDeleteValue", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
+        {L"RegDeleteKey", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"Recursive", VT_VARIANT}, {L"View", VT_VARIANT}}, 2, VT_BOOL},
+        {L"RegEnumKeys", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_VARIANT},
+        {L"RegEnumValues", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_VARIANT},
+        {L"RegValueType", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BSTR},
+        {L"RegKeyExists", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
+        {L"RegValueExists", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
+    };
+    Com<ITypeInfo> dispatch;
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID__Registry2, dispatch.put()), S_OK);
+    auto vt = vtable_side(dispatch.get());
+    ASSERT_TRUE(vt);
+    Attr a(vt.get());
+    EXPECT_EQ(a->typekind, TKIND_INTERFACE);
+    EXPECT_EQ(a->wTypeFlags, kInterfaceFlags);
+    EXPECT_EQ(a->cFuncs, std::size(expected));
+    EXPECT_EQ(a->cbSizeVft, (7 + 6 + std::size(expected)) * sizeof(void*));
+    ASSERT_EQ(a->cImplTypes, 1);
+    HREFTYPE ref;
+    ASSERT_EQ(vt->GetRefTypeOfImplType(0, &ref), S_OK);
+    Com<ITypeInfo> base;
+    ASSERT_EQ(vt->GetRefTypeInfo(ref, base.put()), S_OK);
+    EXPECT_EQ(Attr(base.get())->guid, IID__Registry);
+    for (UINT i = 0; i < std::size(expected); ++i) {
+        const auto& m = expected[i];
+        SCOPED_TRACE(narrow(m.name));
+        Func f(vt.get(), i);
+        ASSERT_TRUE(f.f);
+        EXPECT_EQ(f->memid, static_cast<MEMBERID>(0x60030007 + i));
+        EXPECT_EQ(f->oVft, static_cast<SHORT>((7 + 6 + i) * sizeof(void*)));
+        ASSERT_EQ(static_cast<size_t>(f->cParams), m.params.size() + 1);
+        BSTR names[8] = {};
+        UINT n = 0;
+        ASSERT_EQ(vt->GetNames(f->memid, names, 8, &n), S_OK);
+        EXPECT_EQ(std::wstring(names[0]), m.name);
+        for (size_t p = 0; p < m.params.size(); ++p) {
+            SCOPED_TRACE(narrow(m.params[p].first));
+            const ELEMDESC& e = f->lprgelemdescParam[p];
+            const bool optional = p >= m.params.size() - m.optional;
+            EXPECT_EQ(std::wstring(names[p + 1] ? names[p + 1] : L""), m.params[p].first);
+            EXPECT_EQ(type_of(e.tdesc), m.params[p].second);
+            EXPECT_EQ(e.paramdesc.wParamFlags, optional ? PARAMFLAG_FIN | PARAMFLAG_FOPT : PARAMFLAG_FIN);
+        }
+        for (BSTR b : names)
+            SysFreeString(b);
+        const ELEMDESC& r = f->lprgelemdescParam[m.params.size()];
+        EXPECT_EQ(r.paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+        EXPECT_EQ(type_of(r.tdesc), m.result | VT_BYREF);
     }
 }
 
@@ -332,6 +425,8 @@ TEST_F(ContractTypeLib, ObjectsAnswerNamesFromTheTypeLibrary)
         {registry.get(), L"RootKeyFromName", DISP_E_UNKNOWNNAME, DISPID_UNKNOWN},
         {reboot.get(), L"Reboot", S_OK, 0x60030000},
         {reboot.get(), L"RestartWindows", DISP_E_UNKNOWNNAME, DISPID_UNKNOWN},
+        {registry.get(), L"RegReadValue", S_OK, 0x60030007},
+        {registry.get(), L"regvalueexists", S_OK, 0x6003000F},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(narrow(c.name));
@@ -346,7 +441,7 @@ TEST_F(ContractTypeLib, ObjectsAnswerNamesFromTheTypeLibrary)
     Com<ITypeInfo> ti;
     ASSERT_EQ(registry->GetTypeInfo(0, 0, ti.put()), S_OK);
     Attr a(ti.get());
-    EXPECT_EQ(a->guid, IID__Registry);
+    EXPECT_EQ(a->guid, IID__Registry2);
 }
 
 // ---------------------------------------------------------------- stored bytes
@@ -393,7 +488,8 @@ TEST(ContractStoredTypeLib, HeaderFlagsAndUnnamedResults)
     EXPECT_EQ(at(d, 0x14) & 0xF, kSysKind) << "target";
     EXPECT_EQ(at(d, 0x1C), 0) << "library flags";
     const int32_t count = at(d, 0x20);
-    ASSERT_EQ(count, 8);
+    const std::vector<TypeRef> types = types_in_order();
+    ASSERT_EQ(count, static_cast<int32_t>(types.size()));
     const size_t offsets = 0x54 + ((at(d, 0x14) & 0x100) ? 4 : 0);
     const size_t typeinfos = static_cast<size_t>(at(d, offsets + 4 * count));
 
@@ -401,7 +497,8 @@ TEST(ContractStoredTypeLib, HeaderFlagsAndUnnamedResults)
     for (int i = 0; i < count; ++i) {
         SCOPED_TRACE(i);
         const size_t base = typeinfos + static_cast<size_t>(at(d, offsets + 4 * i));
-        const int32_t flags = i % 2 ? int32_t{TYPEFLAG_FCANCREATE} : int32_t{kInterfaceFlags};
+        const int32_t flags = types[static_cast<size_t>(i)].is_class ? int32_t{TYPEFLAG_FCANCREATE}
+                                                                     : int32_t{kInterfaceFlags};
         EXPECT_EQ(at(d, base + 0x30), flags) << "flags";
         EXPECT_EQ(at(d, base + 0x38), 1) << "version 1.0";
         const int functions = at(d, base + 0x18) & 0xFFFF;
@@ -419,7 +516,7 @@ TEST(ContractStoredTypeLib, HeaderFlagsAndUnnamedResults)
             record += length;
         }
     }
-    EXPECT_EQ(results, 13) << "one result per method that has one";
+    EXPECT_EQ(results, 13 + 9) << "one result per method that has one";
 }
 
 }  // namespace

@@ -58,6 +58,7 @@ for line in \
     "TarnwickDLL.Reboot: found in the manifest" \
     "early RegWriteString: 1" \
     "late RegReadString: Hello without registering" \
+    "early RegReadValue: Hello without registering" \
     "early GetOSType: 2" \
     "other apartment CurrentGMTTime: 8 characters" \
     "late Reboot has dispatch id 0x60030000" \

@@ -109,7 +109,8 @@ protected:
         }
         const std::wstring win = sizeof(void*) == 8 ? L"win64" : L"win32";
         EXPECT_EQ(default_value(HKEY_CLASSES_ROOT,
-                                L"TypeLib\\" + guid_text(LIBID_TarnwickDLL) + L"\\1.0\\0\\" + win),
+                                L"TypeLib\\" + guid_text(LIBID_TarnwickDLL) + L"\\" +
+                                    kTypeLibVersion + L"\\0\\" + win),
                   path);
     }
 

@@ -21,15 +21,24 @@ namespace testkit {
 struct ClassRef {
     const wchar_t* name;  // "Registry"; its ProgID is "TarnwickDLL.Registry"
     const CLSID* clsid;
-    const wchar_t* iface;  // the default dual interface, "_Registry"
+    const wchar_t* iface;  // the 1.0 dual interface, "_Registry"
     const IID* iid;
     const char* iid_resource;  // the resource type that holds the interface id
+    // The interface of release 1.11 derived from the 1.0 one, which the class
+    // names as its default; none where the class has only its 1.0 interface.
+    const wchar_t* iface2 = nullptr;
+    const IID* iid2 = nullptr;
     std::wstring progid() const { return std::wstring(L"TarnwickDLL.") + name; }
+    const IID& default_iid() const { return iid2 ? *iid2 : *iid; }
 };
 
+// The type library's version, as its registry keys spell it.
+inline constexpr wchar_t kTypeLibVersion[] = L"1.1";
+
 inline const ClassRef kRebootRef{L"Reboot", &CLSID_Reboot, L"_Reboot", &IID__Reboot, "_IID_REBOOT"};
-inline const ClassRef kRegistryRef{L"Registry", &CLSID_Registry, L"_Registry", &IID__Registry,
-                                "_IID_REGISTRY"};
+inline const ClassRef kRegistryRef{L"Registry",     &CLSID_Registry, L"_Registry",
+                                   &IID__Registry, "_IID_REGISTRY", L"_Registry2",
+                                   &IID__Registry2};
 inline const ClassRef kTimeRef{L"Time", &CLSID_Time, L"_Time", &IID__Time, "_IID_TIME"};
 inline const ClassRef kWindowsInfoRef{L"WindowsInfo", &CLSID_WindowsInfo, L"_WindowsInfo",
                                    &IID__WindowsInfo, "_IID_WINDOWSINFO"};
@@ -300,6 +309,8 @@ inline std::vector<std::wstring> registration_keys()
         keys.push_back(L"CLSID\\" + guid_text(*cls->clsid));
         keys.push_back(cls->progid());
         keys.push_back(L"Interface\\" + guid_text(*cls->iid));
+        if (cls->iid2)
+            keys.push_back(L"Interface\\" + guid_text(*cls->iid2));
     }
     return keys;
 }

@@ -36,11 +36,13 @@ inline bool loader_clears_teb_register()
 #endif
 }
 
-// Ends a test that needs failed bindings as Skipped (CTest's too) on such a Wine.
+// Ends a test that needs failed bindings, or other run-time errors, as
+// Skipped (CTest's too) on such a Wine: the exception that raises one
+// reaches for the thread's data through x18.
 #define TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB()                                          \
     if (::testkit::loader_clears_teb_register())                                         \
     GTEST_SKIP() << "testkit: skipped: this Wine's loader clears x18 (the TEB register) " \
-                    "when it returns a module already loaded, so a failed binding faults"
+                    "when it returns a module already loaded, so a run-time error faults"
 
 // Objects from the seam library need no registration. It stays loaded:
 // stand-ins may still be installed in its table.
