@@ -28,6 +28,7 @@ wixl                       the MSI packages
 msitools                   reading the MSI packages back
 osslsigncode               signing (tools/sign.sh)
 openssl                    the signing test's throwaway certificate
+git                        the previous release's sources, for the upgrade test
 "
 # For the aarch64 target only:
 arm64_packages="
@@ -103,6 +104,7 @@ need file /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/stdole2.tlb wine64
 need file /usr/src/googletest/CMakeLists.txt googletest
 need command python3 python3
 need command wixl wixl
+need command git git
 need command msiinfo msitools
 need command osslsigncode osslsigncode
 need command openssl openssl

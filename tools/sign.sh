@@ -89,10 +89,16 @@ sign() {  # sign FILE TARGET
     signed=$((signed + 1))
 }
 
+# package_name BUILD: the name of the build's packages, without the ending
+# ("Tarnwick-1.11.1406-win32"); nothing when it makes none.
+package_name() {
+    sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$1/CPackConfig.cmake" 2>/dev/null
+}
+
 # pack_zip BUILD TARGET: the build's ZIP, with the signed library and tool
 # in place of its own.
 pack_zip() {
-    name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$1/CPackConfig.cmake" 2>/dev/null)
+    name=$(package_name "$1")
     [ -n "$name" ] || return 0
     stage="$work/zip/$name"
     cmake --install "$1" --prefix "$stage" >/dev/null
@@ -107,7 +113,7 @@ pack_zip() {
 # pack_msi BUILD TARGET: the build's MSI, from the signed files, then signed.
 pack_msi() {
     [ -x "$1/packaging-msi.sh" ] && [ -d "$1/msi-stage" ] || return 0
-    msi=$(cd "$1/packages" && ls -- *.msi)
+    msi=$(package_name "$1").msi
     cp -R "$1/msi-stage" "$work/msi"
     for f in Tarnwick.dll Pelmora.exe win32/Tarnwick.dll; do
         [ ! -f "$work/msi/$f" ] || cp "$2/$f" "$work/msi/$f"

@@ -30,11 +30,14 @@ Set dict = CreateObject("Scripting.Dictionary")
 dict.Add "a", 1
 
 ' The script's own variables, passed by reference as a script passes them.
-Dim keyName, valueName, fullName
+Dim keyName, valueName, fullName, dwordName, fullDword
 keyName = KeyPath
 valueName = "Value"
 fullName = "HKCU\" & KeyPath & "\Value"
 shell.RegWrite fullName, ValueText, "REG_SZ"
+dwordName = "Count"
+fullDword = "HKCU\" & KeyPath & "\Count"
+shell.RegWrite fullDword, 42, "REG_DWORD"
 
 Function Elapsed(t0)
     Dim d
@@ -50,6 +53,33 @@ Function OursRead(n)
         s = reg.RegReadString("HKCU", keyName, valueName)
     Next
     OursRead = Elapsed(t0)
+End Function
+
+Function OursReadValue(n)
+    Dim k, s, t0
+    t0 = Timer
+    For k = 1 To n
+        s = reg.RegReadValue("HKCU", keyName, valueName)
+    Next
+    OursReadValue = Elapsed(t0)
+End Function
+
+Function OursReadDword(n)
+    Dim k, s, t0
+    t0 = Timer
+    For k = 1 To n
+        s = reg.RegReadValue("HKCU", keyName, dwordName)
+    Next
+    OursReadDword = Elapsed(t0)
+End Function
+
+Function ShellReadDword(n)
+    Dim k, s, t0
+    t0 = Timer
+    For k = 1 To n
+        s = shell.RegRead(fullDword)
+    Next
+    ShellReadDword = Elapsed(t0)
 End Function
 
 Function ShellRead(n)
@@ -102,6 +132,9 @@ Function RunBatch(name, n)
     Select Case name
     Case "OursRead": RunBatch = OursRead(n)
     Case "ShellRead": RunBatch = ShellRead(n)
+    Case "OursReadValue": RunBatch = OursReadValue(n)
+    Case "OursReadDword": RunBatch = OursReadDword(n)
+    Case "ShellReadDword": RunBatch = ShellReadDword(n)
     Case "GmtTime": RunBatch = GmtTime(n)
     Case "OsType": RunBatch = OsType(n)
     Case "DictCount": RunBatch = DictCount(n)
@@ -175,7 +208,14 @@ If Len(tm.CurrentGMTTime) <> 8 Or info.GetOSType <> 2 Then
     WScript.Quit 1
 End If
 
+If reg.RegReadValue("HKCU", keyName, valueName) <> ValueText Or reg.RegReadValue("HKCU", keyName, dwordName) <> 42 Then
+    WScript.Echo "error: RegReadValue gave an unexpected result"
+    WScript.Quit 1
+End If
+
 Pair "late bound", "RegReadString vs WScript.Shell RegRead", "OursRead", "ShellRead", "<=0.75"
+Pair "late bound", "RegReadValue of a REG_SZ vs WScript.Shell RegRead", "OursReadValue", "ShellRead", "<=0.60"
+Pair "late bound", "RegReadValue of a REG_DWORD vs WScript.Shell RegRead", "OursReadDword", "ShellReadDword", "<=0.60"
 Pair "late bound", "CurrentGMTTime vs Scripting.Dictionary Count", "GmtTime", "DictCount", ""
 Pair "late bound", "GetOSType vs Scripting.Dictionary Count", "OsType", "DictCount", ""
 Pair "late bound", "Scripting.Dictionary Count vs empty loop", "DictCount", "EmptyLoop", ""

@@ -1,12 +1,14 @@
 #!/bin/sh
 # The 64-bit and the 32-bit library registered side by side in one 64-bit
-# prefix, each by its own regsvr32. Either one unregistered (twice, which
-# succeeds twice) leaves the other serving every class to its own script
-# host, with its class and interface entries and its half of the type
-# library; the second one unregistered leaves nothing behind.
-#   both-views.sh WORK DLL64 DLL32 LIBID CLSID IID
-# (the identifiers of the type library, and of the Registry class and its
-# interface)
+# prefix, each by its own regsvr32. Each script host writes through View
+# into the other's registry view, where the other one reads it. Either
+# library unregistered (twice, which succeeds twice) leaves the other
+# serving every class to its own script host, with its class and interface
+# entries and its half of the type library; the second one unregistered
+# leaves nothing behind.
+#   both-views.sh WORK DLL64 DLL32 LIBID VERSION CLSID IID
+# (the type library's identifier and version, and the identifiers of the
+# Registry class and its 1.0 interface)
 # The prefix and the loaders come from the environment (WINEPREFIX,
 # TARNWICK_WINE_LOADER for 64-bit programs, TARNWICK_WINE32_LOADER).
 set -eu
@@ -31,8 +33,32 @@ regsvr() {  # regsvr BITS [/u]
 }
 # exists BITS KEY: whether the key is there in that bitness's view.
 exists() { "$TARNWICK_WINE_LOADER" reg query "$2" "/reg:$1" >/dev/null 2>&1; }
-libid=$4 clsid=$5 iid=$6
+libid=$4 version=$5 clsid=$6 iid=$7
 win() { [ "$1" = 64 ] && echo win64 || echo win32; }
+
+# Each script host reaches the other's view through View: what the 32-bit
+# one writes through View 64 the 64-bit one reads in its own view, and the
+# other way round.
+echo "== both registered: each script host writes into the other's view"
+regsvr 64 && regsvr 32 || fail "registering both"
+cat >"$work/write.vbs" <<'VBS'
+Set reg = CreateObject("TarnwickDLL.Registry")
+If reg.RegWriteValue("HKLM", "Software\TarnwickTests\views", WScript.Arguments(0), _
+    "from " & WScript.Arguments(0), , CLng(WScript.Arguments(1))) Then WScript.Echo "written"
+VBS
+cat >"$work/read.vbs" <<'VBS'
+Set reg = CreateObject("TarnwickDLL.Registry")
+WScript.Echo reg.RegReadValue("HKLM", "Software\TarnwickTests\views", WScript.Arguments(0))
+VBS
+for writer in 32 64; do
+    reader=$((96 - writer))
+    said=$("$(loader "$writer")" cscript //nologo "$(windows_path "$work/write.vbs")" "w$writer" "$reader" | tr -d '\r')
+    [ "$said" = written ] || fail "the $writer-bit script host could not write through View $reader: $said"
+    read=$("$(loader "$reader")" cscript //nologo "$(windows_path "$work/read.vbs")" "w$writer" | tr -d '\r')
+    [ "$read" = "from w$writer" ] || fail "the $reader-bit script host read \"$read\", not what the $writer-bit one wrote"
+    "$TARNWICK_WINE_LOADER" reg delete 'HKLM\Software\TarnwickTests\views' "/reg:$reader" /f >/dev/null 2>&1 || true
+done
+regsvr 64 /u && regsvr 32 /u || fail "unregistering both"
 
 for gone in 64 32; do
     kept=$((96 - gone))
@@ -45,10 +71,10 @@ for gone in 64 32; do
         fail "the $kept-bit script host cannot use the $kept-bit library"
     exists "$kept" "HKCR\\CLSID\\$clsid\\InprocServer32" || fail "the $kept-bit class entry is gone"
     exists "$kept" "HKCR\\Interface\\$iid" || fail "the $kept-bit interface entry is gone"
-    exists "$kept" "HKCR\\TypeLib\\$libid\\1.0\\0\\$(win "$kept")" ||
+    exists "$kept" "HKCR\\TypeLib\\$libid\\$version\\0\\$(win "$kept")" ||
         fail "the $kept-bit type library entry is gone"
     exists "$gone" "HKCR\\CLSID\\$clsid" && fail "the $gone-bit class entry stayed"
-    exists "$gone" "HKCR\\TypeLib\\$libid\\1.0\\0\\$(win "$gone")" &&
+    exists "$gone" "HKCR\\TypeLib\\$libid\\$version\\0\\$(win "$gone")" &&
         fail "the $gone-bit type library entry stayed"
     regsvr "$kept" /u || fail "unregistering the $kept-bit library"
     for bits in 64 32; do

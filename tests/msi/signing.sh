@@ -38,15 +38,15 @@ fi
 [ "$before" = "$(outputs)" ] || fail "signing changed the build output"
 
 signed="$work/p12/$(basename "$build")"
-msi=$(cd "$build/packages" && ls -- *.msi)
-packages="$msi ${msi%.msi}.zip"
+name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+packages="$name.msi $name.zip"
 for f in Tarnwick.dll Pelmora.exe $packages; do
     [ -f "$signed/$f" ] || fail "no signed $f"
 done
 # What the signed packages unpack and install.
 mkdir -p "$work/unpacked/zip" "$work/unpacked/msi"
-python3 -m zipfile -e "$signed"/*.zip "$work/unpacked/zip"
-msiextract -C "$work/unpacked/msi" "$signed"/*.msi >/dev/null
+python3 -m zipfile -e "$signed/$name.zip" "$work/unpacked/zip"
+msiextract -C "$work/unpacked/msi" "$signed/$name.msi" >/dev/null
 find "$work/unpacked" -type f \( -iname '*.dll' -o -iname '*.exe' \) | sort >"$work/inside"
 grep -qi '/zip/.*/Tarnwick\.dll$' "$work/inside" || fail "no library in the ZIP"
 grep -qi '/msi/.*/Tarnwick\.dll$' "$work/inside" || fail "no library in the MSI"
