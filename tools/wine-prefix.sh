@@ -19,7 +19,14 @@ create)
     fresh_folder "$prefix" "$marker" end_server || exit 1
     # The 64-bit loader makes and starts the prefix (a 64-bit one, as
     # Debian's wine would make it; for aarch64, the arm64 root's).
-    "$wine64" wineboot -i >/dev/null 2>&1
+    # Now and then, on a loaded machine, the first boot of a prefix ends at
+    # once with a failure; a second one is tried, and a second failure is
+    # said with its output.
+    if ! "$wine64" wineboot -i >/dev/null 2>&1; then
+        echo "wine-prefix.sh: wineboot failed in $prefix; trying once more" >&2
+        sleep 2
+        "$wine64" wineboot -i || { echo "wine-prefix.sh: wineboot failed again" >&2; exit 1; }
+    fi
     # Hidden windows instead of none: a message box really blocks and can be found.
     "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     # A program that crashes fails at once: the debugger Wine starts for it
