@@ -171,6 +171,18 @@ Whole whole_of(const VARIANT& v)
 
 // ---------------------------------------------------------------- arrays
 
+// Decimal digits of an unsigned 64-bit number.
+Bstr decimal(ULONGLONG n)
+{
+    wchar_t digits[21];
+    wchar_t* p = digits + 21;
+    do {
+        *--p = static_cast<wchar_t>(L'0' + n % 10);
+        n /= 10;
+    } while (n);
+    return Bstr::copy(p, static_cast<UINT>(digits + 21 - p));
+}
+
 bool is_number(VARTYPE type) noexcept
 {
     switch (type) {
@@ -218,14 +230,7 @@ public:
     {
         Variant item;
         if (!array_) {
-            wchar_t name[12];
-            wchar_t* p = name + 11;
-            *p = L'\0';
-            do {
-                *--p = static_cast<wchar_t>(L'0' + i % 10);
-                i /= 10;
-            } while (i);
-            item = property(p);
+            item = property(decimal(i).get());
         } else {
             VARTYPE type = VT_EMPTY;
             LONG index = low_ + static_cast<LONG>(i);
@@ -302,18 +307,6 @@ void put_text(VARIANT* v, std::wstring_view text)
 }
 
 // ---------------------------------------------------------------- reading
-
-// Decimal digits of an unsigned 64-bit number.
-Bstr decimal(ULONGLONG n)
-{
-    wchar_t digits[21];
-    wchar_t* p = digits + 21;
-    do {
-        *--p = static_cast<wchar_t>(L'0' + n % 10);
-        n /= 10;
-    } while (n);
-    return Bstr::copy(p, static_cast<UINT>(digits + 21 - p));
-}
 
 // The entries of REG_MULTI_SZ data, up to the first empty one; `put`
 // receives each.
@@ -483,40 +476,38 @@ void number_data(const VARIANT& value, Data& data)
     }
 }
 
+// Calls `each` with every text of a REG_MULTI_SZ value: a single text is a
+// list of one.
+template <class Each> void each_text(const VARIANT& value, Each each)
+{
+    if (V_VT(&value) == VT_BSTR) {
+        each(value);
+        return;
+    }
+    const Items items(value);
+    for (ULONG i = 0; i < items.count(); ++i)
+        each(*items.at(i).get());
+}
+
 // Each entry and its NUL, then the NUL that ends the list. An entry must be
 // a non-empty text without NULs: anything else would end the list early.
 void multi_text_data(const VARIANT& value, Data& data)
 {
-    if (V_VT(&value) == VT_BSTR) {
-        Variant one;
-        SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 1);
-        if (!array)
-            raise(kOutOfMemory);
-        V_VT(one.get()) = VT_ARRAY | VT_VARIANT;
-        V_ARRAY(one.get()) = array;
-        if (FAILED(VariantCopy(static_cast<VARIANT*>(array->pvData), const_cast<VARIANT*>(&value))))
-            raise(kOutOfMemory);
-        multi_text_data(*one.get(), data);
-        return;
-    }
-    const Items items(value);
     ULONGLONG units = 1;
-    for (ULONG i = 0; i < items.count(); ++i) {
-        const Variant item = items.at(i);
-        const UINT n = item.type() == VT_BSTR ? SysStringLen(V_BSTR(item.get())) : 0;
-        if (n == 0 || std::wmemchr(V_BSTR(item.get()), L'\0', n))
+    each_text(value, [&](const VARIANT& item) {
+        const UINT n = V_VT(&item) == VT_BSTR ? SysStringLen(V_BSTR(&item)) : 0;
+        if (n == 0 || std::wmemchr(V_BSTR(&item), L'\0', n))
             raise(kTypeMismatch);
         units += n + 1;
-    }
+    });
     if (units > MAXLONG / sizeof(wchar_t))
         raise(kOutOfMemory);
     auto* out = reinterpret_cast<wchar_t*>(data.room(static_cast<DWORD>(units * sizeof(wchar_t))));
-    for (ULONG i = 0; i < items.count(); ++i) {
-        const Variant item = items.at(i);
-        const UINT n = SysStringLen(V_BSTR(item.get()));
-        out = std::wmemcpy(out, V_BSTR(item.get()), n) + n;
+    each_text(value, [&](const VARIANT& item) {
+        const UINT n = SysStringLen(V_BSTR(&item));
+        out = std::wmemcpy(out, V_BSTR(&item), n) + n;
         *out++ = L'\0';
-    }
+    });
     *out = L'\0';
 }
 
