@@ -30,4 +30,16 @@ WScript.Echo "GetLocation unquoted: " & path
 path = "C:\Tools\VIEWER.EXE"
 info.GetLocation path
 WScript.Echo "GetLocation without exe: [" & path & "]"
+
+' Release 1.11: what the system truly is. The name and version come from the
+' 64-bit registry view and the version query that compatibility settings do
+' not alter, so a 32-bit script host on Windows 11 reads "Windows 11".
+WScript.Echo "GetOSName: " & info.GetOSName
+WScript.Echo "GetOSVersion: " & info.GetOSVersion
+WScript.Echo "GetOSDisplayVersion: " & info.GetOSDisplayVersion
+' The machine's architecture, and what this script host runs as.
+WScript.Echo "GetOSArchitecture: " & info.GetOSArchitecture
+WScript.Echo "GetProcessArchitecture: " & info.GetProcessArchitecture
+' The browser the user chose for http links, else the machine-wide one.
+WScript.Echo "GetUserDefaultBrowserPath: " & info.GetUserDefaultBrowserPath
 WScript.Echo "Done."

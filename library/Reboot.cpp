@@ -1,5 +1,7 @@
 // Reboot: asks Windows to restart the machine, enabling the shutdown
-// privilege first on NT-family systems.
+// privilege first on NT-family systems; since release 1.11 (_Reboot2) also
+// after a delay with a message to the signed-in users, and calls such a
+// restart off.
 //
 // C++ gives a member function the name of its class only as a constructor,
 // so the class that implements the method Reboot is RebootObject.
@@ -10,9 +12,15 @@ namespace tarnwick {
 using platform::call;
 using platform::Fn;
 
-class RebootObject final : public Object<RebootObject, _Reboot, kReboot> {
+class RebootObject final : public Object<RebootObject, _Reboot2, kReboot> {
 public:
+    // _Reboot
     HRESULT STDMETHODCALLTYPE Reboot(SHORT* result) override;
+
+    // _Reboot2
+    HRESULT STDMETHODCALLTYPE ScheduleReboot(LONG Seconds, BSTR Message, VARIANT Force,
+                                             SHORT* result) override;
+    HRESULT STDMETHODCALLTYPE AbortReboot(SHORT* result) override;
 
 private:
     static VARIANT_BOOL RestartWindows();
@@ -20,7 +28,10 @@ private:
     static LONG GetPlatformId();
 };
 
-const ClassInfo kReboot{&CLSID_Reboot, {&IID__Reboot}, L"Reboot", L"TarnwickDLL.Reboot",
+const ClassInfo kReboot{&CLSID_Reboot,
+                        {&IID__Reboot2, &IID__Reboot},
+                        L"Reboot",
+                        L"TarnwickDLL.Reboot",
                         &RebootObject::create};
 
 namespace {
@@ -40,6 +51,33 @@ static_assert(sizeof(Privileges) == 28);
 constexpr DWORD kTokenAccess = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;  // 0x28
 constexpr UINT kRestart = EWX_REBOOT;                                  // not forced
 
+// The longest delay Windows takes for a restart: ten years of seconds.
+constexpr LONG kMaxDelay = 315'360'000;
+// Why the machine restarts, as the system's event log records it.
+constexpr DWORD kPlannedRestart =
+    SHTDN_REASON_MAJOR_OTHER | SHTDN_REASON_MINOR_OTHER | SHTDN_REASON_FLAG_PLANNED;
+
+// Enables the shutdown privilege in the process's token; false when the
+// token cannot be opened or adjusted.
+bool enable_shutdown_privilege()
+{
+    HANDLE process = call<Fn::GetCurrentProcess>();
+    unique_handle token;
+    if (!call<Fn::OpenProcessToken>(process, kTokenAccess, token.put()))
+        return false;
+    Privileges state{};
+    // A failed lookup leaves the identifier zero; the adjustment goes on.
+    call<Fn::LookupPrivilegeValueA>(nullptr, "SeShutdownPrivilege", &state.luid);
+    state.count = 1;
+    state.attributes = SE_PRIVILEGE_ENABLED;
+    Privileges previous{};
+    DWORD previous_length = 0;
+    return call<Fn::AdjustTokenPrivileges>(
+               token.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&state),
+               static_cast<DWORD>(sizeof state), reinterpret_cast<TOKEN_PRIVILEGES*>(&previous),
+               &previous_length) != 0;
+}
+
 }  // namespace
 
 HRESULT RebootObject::Reboot(SHORT* result)
@@ -50,28 +88,33 @@ HRESULT RebootObject::Reboot(SHORT* result)
     });
 }
 
+// Seconds out of range is run-time error 5, and a Force that is no Boolean
+// 13, before anything is asked of Windows. An empty message shows none.
+HRESULT RebootObject::ScheduleReboot(LONG Seconds, BSTR Message, VARIANT Force, SHORT* result)
+{
+    return method(result, [&](SHORT& accepted) {
+        if (Seconds < 0 || Seconds > kMaxDelay)
+            raise(kInvalidCall);
+        const BOOL force = optional_flag(Force);
+        if (enable_shutdown_privilege() &&
+            call<Fn::InitiateSystemShutdownExW>(nullptr, SysStringLen(Message) ? Message : nullptr,
+                                                static_cast<DWORD>(Seconds), force, TRUE,
+                                                kPlannedRestart))
+            accepted = 1;
+    });
+}
+
+HRESULT RebootObject::AbortReboot(SHORT* result)
+{
+    return method(result, [](SHORT& called_off) {
+        if (enable_shutdown_privilege() && call<Fn::AbortSystemShutdownW>(nullptr))
+            called_off = 1;
+    });
+}
+
 VARIANT_BOOL RebootObject::RestartWindows()
 {
-    bool proceed = false;
-    if (IsWindowsNT() == VARIANT_FALSE) {
-        proceed = true;
-    } else {
-        HANDLE process = call<Fn::GetCurrentProcess>();
-        unique_handle token;
-        if (call<Fn::OpenProcessToken>(process, kTokenAccess, token.put())) {
-            Privileges state{};
-            // A failed lookup leaves the identifier zero; the adjustment goes on.
-            call<Fn::LookupPrivilegeValueA>(nullptr, "SeShutdownPrivilege", &state.luid);
-            state.count = 1;
-            state.attributes = SE_PRIVILEGE_ENABLED;
-            Privileges previous{};
-            DWORD previous_length = 0;
-            proceed = call<Fn::AdjustTokenPrivileges>(
-                          token.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&state),
-                          static_cast<DWORD>(sizeof state),
-                          reinterpret_cast<TOKEN_PRIVILEGES*>(&previous), &previous_length) != 0;
-        }
-    }
+    const bool proceed = IsWindowsNT() == VARIANT_FALSE || enable_shutdown_privilege();
     if (proceed && call<Fn::ExitWindowsEx>(kRestart, 0))
         return VARIANT_TRUE;
     return VARIANT_FALSE;

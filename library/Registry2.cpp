@@ -174,13 +174,8 @@ Whole whole_of(const VARIANT& v)
 // Decimal digits of an unsigned 64-bit number.
 Bstr decimal(ULONGLONG n)
 {
-    wchar_t digits[21];
-    wchar_t* p = digits + 21;
-    do {
-        *--p = static_cast<wchar_t>(L'0' + n % 10);
-        n /= 10;
-    } while (n);
-    return Bstr::copy(p, static_cast<UINT>(digits + 21 - p));
+    wchar_t digits[20];
+    return Bstr::copy(digits, static_cast<UINT>(text::put_decimal(digits, n) - digits));
 }
 
 bool is_number(VARTYPE type) noexcept
@@ -640,12 +635,7 @@ HRESULT Registry::RegDeleteKey(VARIANT RootKey, BSTR SubKey, VARIANT Recursive, 
         const Place place(RootKey, SubKey, View);
         if (SysStringLen(SubKey) == 0)
             raise(kInvalidCall);  // never a root
-        const Arg recursive(Recursive);
-        Variant flag;
-        if (!recursive.missing() &&
-            FAILED(change_type(flag, *recursive, VT_BOOL)))
-            raise(kTypeMismatch);
-        if (flag.type() == VT_BOOL && V_BOOL(flag.get())) {
+        if (optional_flag(Recursive)) {
             unique_hkey key;
             if (!place.open(DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE, key))
                 return;

@@ -1,47 +1,100 @@
-// Time: the current time of day as "HH:MM:SS", in UTC or local time.
+// Time: the current time of day as "HH:MM:SS", in UTC or local time; since
+// release 1.11 (_Time2) also the date and time to the millisecond, in UTC or
+// with the local offset in force, and the Unix time.
 #include "object.h"
+#include "text.h"
 
 namespace tarnwick {
 
 using platform::call;
 using platform::Fn;
+using text::put_decimal;
 
-class Time final : public Object<Time, _Time, kTime> {
+class Time final : public Object<Time, _Time2, kTime> {
 public:
+    // _Time
     HRESULT STDMETHODCALLTYPE CurrentGMTTime(BSTR* result) override;
     HRESULT STDMETHODCALLTYPE CurrentLocalTime(BSTR* result) override;
+
+    // _Time2
+    HRESULT STDMETHODCALLTYPE CurrentUTCTimestamp(BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE CurrentLocalTimestamp(BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE CurrentUnixTime(double* result) override;
 };
 
-const ClassInfo kTime{&CLSID_Time, {&IID__Time}, L"Time", L"TarnwickDLL.Time", &Time::create};
+const ClassInfo kTime{
+    &CLSID_Time, {&IID__Time2, &IID__Time}, L"Time", L"TarnwickDLL.Time", &Time::create};
 
 namespace {
 
-// Decimal digits of a field, with a "0" in front of values up to 9.
-wchar_t* put_field(wchar_t* out, unsigned value)
-{
-    wchar_t digits[6];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<wchar_t>(L'0' + value % 10);
-        value /= 10;
-    } while (value);
-    if (n == 1)
-        *out++ = L'0';
-    while (n)
-        *out++ = digits[--n];
-    return out;
-}
-
 Bstr clock_text(const SYSTEMTIME& t)
 {
-    wchar_t text[20];
-    wchar_t* end = put_field(text, t.wHour);
+    wchar_t text[8];
+    wchar_t* end = put_decimal(text, t.wHour, 2);
     *end++ = L':';
-    end = put_field(end, t.wMinute);
+    end = put_decimal(end, t.wMinute, 2);
     *end++ = L':';
-    end = put_field(end, t.wSecond);
+    end = put_decimal(end, t.wSecond, 2);
     return Bstr::copy(text, static_cast<UINT>(end - text));
 }
+
+// One reading of the clock, in 100-nanosecond units since 1601 (UTC).
+ULONGLONG now()
+{
+    FILETIME t{};
+    call<Fn::GetSystemTimeAsFileTime>(&t);
+    return (ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+}
+
+ULONGLONG units_of(const SYSTEMTIME& t)
+{
+    FILETIME f{};
+    call<Fn::SystemTimeToFileTime>(&t, &f);
+    return (ULONGLONG{f.dwHighDateTime} << 32) | f.dwLowDateTime;
+}
+
+SYSTEMTIME utc_of(ULONGLONG units)
+{
+    const FILETIME f{static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
+    SYSTEMTIME t{};
+    call<Fn::FileTimeToSystemTime>(&f, &t);
+    return t;
+}
+
+// "YYYY-MM-DDTHH:MM:SS.mmm" and then `zone`: "Z", or the offset east of UTC
+// in minutes as "+HH:MM" or "-HH:MM".
+Bstr timestamp(const SYSTEMTIME& t, const LONG* offset_minutes)
+{
+    wchar_t text[32];
+    wchar_t* end = put_decimal(text, t.wYear, 4);
+    *end++ = L'-';
+    end = put_decimal(end, t.wMonth, 2);
+    *end++ = L'-';
+    end = put_decimal(end, t.wDay, 2);
+    *end++ = L'T';
+    end = put_decimal(end, t.wHour, 2);
+    *end++ = L':';
+    end = put_decimal(end, t.wMinute, 2);
+    *end++ = L':';
+    end = put_decimal(end, t.wSecond, 2);
+    *end++ = L'.';
+    end = put_decimal(end, t.wMilliseconds, 3);
+    if (!offset_minutes) {
+        *end++ = L'Z';
+    } else {
+        const LONG offset = *offset_minutes;
+        const ULONG magnitude = static_cast<ULONG>(offset < 0 ? -offset : offset);
+        *end++ = offset < 0 ? L'-' : L'+';
+        end = put_decimal(end, magnitude / 60, 2);
+        *end++ = L':';
+        end = put_decimal(end, magnitude % 60, 2);
+    }
+    return Bstr::copy(text, static_cast<UINT>(end - text));
+}
+
+constexpr ULONGLONG kUnitsPerMillisecond = 10'000;
+constexpr ULONGLONG kUnitsPerMinute = 600'000'000;
+constexpr ULONGLONG kUnixEpoch = 116'444'736'000'000'000;  // 1970-01-01 in units since 1601
 
 }  // namespace
 
@@ -60,6 +113,37 @@ HRESULT Time::CurrentLocalTime(BSTR* result)
         SYSTEMTIME now{};
         call<Fn::GetLocalTime>(&now);
         text = clock_text(now);
+    });
+}
+
+HRESULT Time::CurrentUTCTimestamp(BSTR* result)
+{
+    return method(result, [](Bstr& text) { text = timestamp(utc_of(now()), nullptr); });
+}
+
+// The local time of the same reading of the clock, and its distance from
+// UTC: so the offset is the one in force at that moment, daylight saving
+// included, also in the hour of a change.
+HRESULT Time::CurrentLocalTimestamp(BSTR* result)
+{
+    return method(result, [](Bstr& text) {
+        const SYSTEMTIME utc = utc_of(now());
+        SYSTEMTIME local{};
+        if (!call<Fn::SystemTimeToTzSpecificLocalTime>(nullptr, &utc, &local))
+            return;
+        const auto offset = static_cast<LONG>(
+            (static_cast<LONGLONG>(units_of(local)) - static_cast<LONGLONG>(units_of(utc))) /
+            static_cast<LONGLONG>(kUnitsPerMinute));
+        text = timestamp(local, &offset);
+    });
+}
+
+HRESULT Time::CurrentUnixTime(double* result)
+{
+    return method(result, [](double& seconds) {
+        const auto milliseconds = static_cast<LONGLONG>(now() / kUnitsPerMillisecond) -
+                                  static_cast<LONGLONG>(kUnixEpoch / kUnitsPerMillisecond);
+        seconds = static_cast<double>(milliseconds) / 1000.0;
     });
 }
 

@@ -6,22 +6,45 @@
 // interface. Both are load-bearing: a failure inside QueryRegValue reaches
 // the caller with the Registry object's status and error source, and an
 // inner method's failing status ends the outer call unchanged.
+//
+// Since release 1.11 (_WindowsInfo2) also what the system truly is: its
+// name, version and release from the 64-bit registry view and the version
+// query that compatibility settings leave alone, the machine's and the
+// process's architecture, and the browser the user chose. These read the
+// registry themselves, and a refusal anywhere is the empty text.
+#include <cstring>
+
 #include "Registry.h"
 #include "text.h"
 
 namespace tarnwick {
 
-class WindowsInfo final : public Object<WindowsInfo, _WindowsInfo, kWindowsInfo> {
+using platform::call;
+using platform::Fn;
+
+class WindowsInfo final : public Object<WindowsInfo, _WindowsInfo2, kWindowsInfo> {
 public:
+    // _WindowsInfo
     HRESULT STDMETHODCALLTYPE GetOSType(LONG* result) override;
     HRESULT STDMETHODCALLTYPE GetOSVersionInfo(BSTR* result) override;
     HRESULT STDMETHODCALLTYPE GetWebBrowser(BSTR* result) override;
     HRESULT STDMETHODCALLTYPE GetLocation(BSTR* strPath) override;
     HRESULT STDMETHODCALLTYPE GetDefaultBrowserPath(BSTR* result) override;
+
+    // _WindowsInfo2
+    HRESULT STDMETHODCALLTYPE GetOSName(BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE GetOSVersion(BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE GetOSDisplayVersion(BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE GetOSArchitecture(BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE GetProcessArchitecture(BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE GetUserDefaultBrowserPath(BSTR* result) override;
 };
 
-const ClassInfo kWindowsInfo{&CLSID_WindowsInfo, {&IID__WindowsInfo}, L"WindowsInfo",
-                             L"TarnwickDLL.WindowsInfo", &WindowsInfo::create};
+const ClassInfo kWindowsInfo{&CLSID_WindowsInfo,
+                             {&IID__WindowsInfo2, &IID__WindowsInfo},
+                             L"WindowsInfo",
+                             L"TarnwickDLL.WindowsInfo",
+                             &WindowsInfo::create};
 
 namespace {
 
@@ -36,6 +59,117 @@ bool read(_Registry* registry, const Bstr& key, std::wstring_view name, Bstr& ou
     check(registry->QueryRegValue(kLocalMachine, key.get(), name_text.get(), out.ref(), &found));
     return found != VARIANT_FALSE;
 }
+
+// One registry key opened for reading its values. A key that cannot be
+// opened has no values.
+class KeyValues {
+public:
+    KeyValues(HKEY root, const wchar_t* path, REGSAM view = 0)
+    {
+        opened_ = call<Fn::RegOpenKeyExW>(root, path, 0, KEY_QUERY_VALUE | view, key_.put()) == 0;
+    }
+    // A text value; empty when missing or not text.
+    std::wstring_view text(const wchar_t* name)
+    {
+        if (!opened_ || !value_.read(key_.get(), name) ||
+            (value_.type() != REG_SZ && value_.type() != REG_EXPAND_SZ))
+            return {};
+        return value_.text();
+    }
+    // A REG_DWORD value; 0 when missing or of another type.
+    DWORD number(const wchar_t* name)
+    {
+        DWORD n = 0;
+        if (opened_ && value_.read(key_.get(), name) && value_.type() == REG_DWORD &&
+            value_.size() == sizeof n)
+            std::memcpy(&n, value_.data(), sizeof n);
+        return n;
+    }
+
+private:
+    unique_hkey key_;
+    bool opened_;
+    ValueReader value_;
+};
+
+// Where the system keeps its name, version and release, in the 64-bit view
+// on 64-bit Windows whatever the caller's bitness (32-bit Windows ignores
+// the flag).
+struct SystemKey : KeyValues {
+    SystemKey()
+        : KeyValues(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion",
+                    KEY_WOW64_64KEY)
+    {
+    }
+};
+
+// The leading decimal digits of a text as a number; 0 without any.
+unsigned long number_in(std::wstring_view text) noexcept
+{
+    unsigned long n = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9' || n > 0xFFFFFFF)
+            break;
+        n = n * 10 + static_cast<unsigned long>(c - L'0');
+    }
+    return n;
+}
+
+// The architecture of a machine type, as the methods name it; empty for
+// any other.
+std::wstring_view machine_name(USHORT machine) noexcept
+{
+    switch (machine) {
+    case IMAGE_FILE_MACHINE_I386:
+        return L"x86";
+    case IMAGE_FILE_MACHINE_AMD64:
+        return L"x64";
+    case IMAGE_FILE_MACHINE_ARM64:
+        return L"ARM64";
+    default:
+        return {};
+    }
+}
+
+// The program path in a command line: what the quotes enclose when it
+// starts with one, else everything up to the first ".exe" in any case, else
+// the whole command without spaces at its ends.
+std::wstring_view program_in(std::wstring_view command) noexcept
+{
+    while (!command.empty() && command.front() == L' ')
+        command.remove_prefix(1);
+    if (!command.empty() && command.front() == L'"') {
+        command.remove_prefix(1);
+        const size_t end = command.find(L'"');
+        return {command.data(), end == std::wstring_view::npos ? command.size() : end};
+    }
+    for (size_t i = 0; i + 4 <= command.size(); ++i) {
+        if (command[i] == L'.' && (command[i + 1] | 0x20) == L'e' &&
+            (command[i + 2] | 0x20) == L'x' && (command[i + 3] | 0x20) == L'e')
+            return {command.data(), i + 4};
+    }
+    while (!command.empty() && command.back() == L' ')
+        command.remove_suffix(1);
+    return command;
+}
+
+// A text with its environment variables expanded; the text as it is when
+// the expansion fails.
+Bstr expanded(std::wstring_view text)
+{
+    Bstr source = Bstr::join({text});
+    const wchar_t* s = text::wide(source.get());
+    const DWORD needed = call<Fn::ExpandEnvironmentStringsW>(s, nullptr, 0);
+    if (needed <= 1)
+        return source;
+    Bstr out = Bstr::copy(nullptr, needed - 1);
+    if (call<Fn::ExpandEnvironmentStringsW>(s, out.get(), needed) != needed)
+        return source;
+    return out;
+}
+
+constexpr const wchar_t* kUserChoiceKey =
+    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
 
 }  // namespace
 
@@ -119,6 +253,120 @@ HRESULT WindowsInfo::GetDefaultBrowserPath(BSTR* result)
         check(self()->GetWebBrowser(path.put()));
         if (!path.empty())
             check(self()->GetLocation(path.ref()));
+    });
+}
+
+// The product name; a build from 22000 on is Windows 11, which still
+// calls itself "Windows 10" there.
+HRESULT WindowsInfo::GetOSName(BSTR* result)
+{
+    return method(result, [](Bstr& name) {
+        SystemKey key;
+        name = Bstr::join({key.text(L"ProductName")});
+        const size_t at = name.view().find(L"Windows 10");
+        if (at != std::wstring_view::npos && number_in(key.text(L"CurrentBuildNumber")) >= 22000)
+            name.get()[at + 9] = L'1';
+    });
+}
+
+HRESULT WindowsInfo::GetOSVersion(BSTR* result)
+{
+    return method(result, [](Bstr& text) {
+        OSVERSIONINFOW version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        if (call<Fn::RtlGetVersion>(&version) != 0)
+            return;
+        const unsigned long numbers[] = {version.dwMajorVersion, version.dwMinorVersion,
+                                         version.dwBuildNumber, SystemKey().number(L"UBR")};
+        wchar_t digits[48];
+        wchar_t* end = digits;
+        for (unsigned long n : numbers) {
+            if (end != digits)
+                *end++ = L'.';
+            end = text::put_decimal(end, n);
+        }
+        text = Bstr::copy(digits, static_cast<UINT>(end - digits));
+    });
+}
+
+HRESULT WindowsInfo::GetOSDisplayVersion(BSTR* result)
+{
+    return method(result, [](Bstr& release) {
+        SystemKey key;
+        release = Bstr::join({key.text(L"DisplayVersion")});
+        if (release.empty())
+            release = Bstr::join({key.text(L"ReleaseId")});
+    });
+}
+
+// The machine's own architecture, which the architecture query of Windows
+// 10 and later tells also an emulated process; older systems, which
+// emulate no other architecture, answer through the native system
+// information.
+HRESULT WindowsInfo::GetOSArchitecture(BSTR* result)
+{
+    return method(result, [](Bstr& name) {
+        USHORT process = 0, machine = 0;
+        if (const auto query = platform::find<Fn::IsWow64Process2>();
+            query && query(call<Fn::GetCurrentProcess>(), &process, &machine)) {
+            name = Bstr::join({machine_name(machine)});
+            return;
+        }
+        SYSTEM_INFO system{};
+        call<Fn::GetNativeSystemInfo>(&system);
+        switch (system.wProcessorArchitecture) {
+        case PROCESSOR_ARCHITECTURE_INTEL:
+            machine = IMAGE_FILE_MACHINE_I386;
+            break;
+        case PROCESSOR_ARCHITECTURE_AMD64:
+            machine = IMAGE_FILE_MACHINE_AMD64;
+            break;
+        case PROCESSOR_ARCHITECTURE_ARM64:
+            machine = IMAGE_FILE_MACHINE_ARM64;
+            break;
+        }
+        name = Bstr::join({machine_name(machine)});
+    });
+}
+
+// A library runs only in a process of its own architecture, so the answer
+// is the one this library was built for.
+HRESULT WindowsInfo::GetProcessArchitecture(BSTR* result)
+{
+#if defined(_M_IX86) || defined(__i386__)
+    constexpr USHORT kBuiltFor = IMAGE_FILE_MACHINE_I386;
+#elif defined(_M_X64) || defined(__x86_64__)
+    constexpr USHORT kBuiltFor = IMAGE_FILE_MACHINE_AMD64;
+#else
+    constexpr USHORT kBuiltFor = IMAGE_FILE_MACHINE_ARM64;
+#endif
+    return method(result, [](Bstr& name) { name = Bstr::join({machine_name(kBuiltFor)}); });
+}
+
+// The user's choice for http links, its ProgID's command, the program in
+// it with the environment expanded; without a choice or a command, the
+// machine-wide answer, whose failure is the empty text too. The ProgID is
+// looked up among the user's classes first and then the machine's, as the
+// merged classes root would, which not every system provides.
+HRESULT WindowsInfo::GetUserDefaultBrowserPath(BSTR* result)
+{
+    return method(result, [&](Bstr& path) {
+        const Bstr prog_id =
+            Bstr::join({KeyValues(HKEY_CURRENT_USER, kUserChoiceKey).text(L"ProgId")});
+        if (!prog_id.empty()) {
+            const Bstr command_key =
+                Bstr::join({L"Software\\Classes\\", prog_id.view(), L"\\shell\\open\\command"});
+            for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+                const Bstr command = expanded(KeyValues(root, command_key.get()).text(L""));
+                path = Bstr::join({program_in(command.view())});
+                if (!path.empty())
+                    break;
+            }
+        }
+        if (path.empty() && FAILED(self()->GetDefaultBrowserPath(path.put()))) {
+            path.reset();
+            SetErrorInfo(0, nullptr);  // its failure is not this call's
+        }
     });
 }
 

@@ -40,4 +40,17 @@ Bstr Bstr::bytes(UINT count)
     return out;
 }
 
+bool optional_flag(const VARIANT& argument)
+{
+    const VARIANT* v = &argument;
+    if (V_VT(v) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(v))
+        v = V_VARIANTREF(v);
+    if (V_VT(v) == VT_ERROR && V_ERROR(v) == DISP_E_PARAMNOTFOUND)
+        return false;
+    Variant flag;
+    if (FAILED(VariantChangeType(flag.get(), const_cast<VARIANT*>(v), 0, VT_BOOL)))
+        raise(kTypeMismatch);
+    return V_BOOL(flag.get()) != VARIANT_FALSE;
+}
+
 }  // namespace tarnwick

@@ -132,4 +132,9 @@ private:
     VARIANT v_;
 };
 
+// The Boolean that an optional argument holds, also by reference: False
+// when it was left out or is Empty. Raises run-time error 13 for a value no
+// Boolean can be made of.
+bool optional_flag(const VARIANT& argument);
+
 }  // namespace tarnwick

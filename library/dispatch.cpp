@@ -74,7 +74,7 @@ VARTYPE type_of(const TYPEDESC& t)
 
 // What bind_argument and the result below can pass: 16- and 32-bit
 // integers, Booleans and strings, by value or by reference, and Variants
-// by value.
+// by value. A result can also be a Double.
 bool passable(VARTYPE type)
 {
     switch (type & ~VT_BYREF) {
@@ -103,7 +103,7 @@ HRESULT read_method(const FUNCDESC& f, Method& m)
         VARTYPE type = type_of(e.tdesc);
         if (flags & PARAMFLAG_FRETVAL) {
             type = static_cast<VARTYPE>(type & ~VT_BYREF);
-            if (!passable(type))
+            if (!passable(type) && type != VT_R8)  // a Double is a result only
                 return DISP_E_BADVARTYPE;
             m.result = type;
             continue;
@@ -444,6 +444,7 @@ HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, W
         VARIANT_BOOL boolean;
         SHORT i2;
         LONG i4;
+        double r8;
         BSTR text;
         VARIANT variant;
     } value{};
@@ -494,6 +495,9 @@ HRESULT invoke(IDispatch* self, const ClassInfo& info, DISPID id, REFIID riid, W
             break;
         case VT_I4:
             V_I4(result) = value.i4;
+            break;
+        case VT_R8:
+            V_R8(result) = value.r8;
             break;
         case VT_BSTR:
             V_BSTR(result) = value.text;

@@ -13,32 +13,52 @@
 
 #include <atomic>
 
+// Declared by the headers only for newer systems than the library asks for:
+// the version query that compatibility settings leave alone, and the
+// architecture query of Windows 10 and later, which a call binds only where
+// the system has it.
+extern "C" LONG WINAPI RtlGetVersion(OSVERSIONINFOW* version);
+#if _WIN32_WINNT < 0x0A00
+extern "C" BOOL WINAPI IsWow64Process2(HANDLE process, USHORT* process_machine,
+                                       USHORT* native_machine);
+#endif
+
 namespace tarnwick::platform {
 
 // X(library name as declared, function)
-#define TARNWICK_DECLARED_FUNCTIONS(X)       \
-    X("kernel32", GetSystemTime)             \
-    X("kernel32", GetLocalTime)              \
-    X("kernel32", GetVersionExA)             \
-    X("kernel32", GetCurrentProcess)         \
-    X("kernel32", CloseHandle)               \
-    X("advapi32.dll", RegOpenKeyExW)         \
-    X("advapi32.dll", RegCreateKeyExW)       \
-    X("advapi32.dll", RegQueryValueExW)      \
-    X("advapi32.dll", RegSetValueExW)        \
-    X("advapi32.dll", RegCloseKey)           \
-    X("advapi32.dll", OpenProcessToken)      \
-    X("advapi32.dll", LookupPrivilegeValueA) \
-    X("advapi32.dll", AdjustTokenPrivileges) \
-    X("user32", ExitWindowsEx)               \
-    X("advapi32.dll", RegDeleteValueW)       \
-    X("advapi32.dll", RegDeleteTreeW)        \
-    X("advapi32.dll", RegDeleteKeyExW)       \
-    X("advapi32.dll", RegEnumKeyExW)         \
-    X("advapi32.dll", RegEnumValueW)         \
-    X("advapi32.dll", RegQueryInfoKeyW)      \
-    X("oleaut32", RegisterTypeLib)           \
-    X("oleaut32", UnRegisterTypeLib)
+#define TARNWICK_DECLARED_FUNCTIONS(X)             \
+    X("kernel32", GetSystemTime)                   \
+    X("kernel32", GetLocalTime)                    \
+    X("kernel32", GetVersionExA)                   \
+    X("kernel32", GetCurrentProcess)               \
+    X("kernel32", CloseHandle)                     \
+    X("advapi32.dll", RegOpenKeyExW)               \
+    X("advapi32.dll", RegCreateKeyExW)             \
+    X("advapi32.dll", RegQueryValueExW)            \
+    X("advapi32.dll", RegSetValueExW)              \
+    X("advapi32.dll", RegCloseKey)                 \
+    X("advapi32.dll", OpenProcessToken)            \
+    X("advapi32.dll", LookupPrivilegeValueA)       \
+    X("advapi32.dll", AdjustTokenPrivileges)       \
+    X("user32", ExitWindowsEx)                     \
+    X("advapi32.dll", RegDeleteValueW)             \
+    X("advapi32.dll", RegDeleteTreeW)              \
+    X("advapi32.dll", RegDeleteKeyExW)             \
+    X("advapi32.dll", RegEnumKeyExW)               \
+    X("advapi32.dll", RegEnumValueW)               \
+    X("advapi32.dll", RegQueryInfoKeyW)            \
+    X("oleaut32", RegisterTypeLib)                 \
+    X("oleaut32", UnRegisterTypeLib)               \
+    X("kernel32", GetSystemTimeAsFileTime)         \
+    X("kernel32", FileTimeToSystemTime)            \
+    X("kernel32", SystemTimeToFileTime)            \
+    X("kernel32", SystemTimeToTzSpecificLocalTime) \
+    X("ntdll", RtlGetVersion)                      \
+    X("kernel32", IsWow64Process2)                 \
+    X("kernel32", GetNativeSystemInfo)             \
+    X("kernel32", ExpandEnvironmentStringsW)       \
+    X("advapi32.dll", InitiateSystemShutdownExW)   \
+    X("advapi32.dll", AbortSystemShutdownW)
 
 enum class Fn : unsigned {
 #define TARNWICK_ENUM(library, name) name,
@@ -72,6 +92,13 @@ template <Fn F, class... Args> inline auto call(Args... args)
     if (!p)
         p = bind(F);
     return reinterpret_cast<typename Signature<F>::type>(p)(args...);
+}
+
+// The declared function if it can be bound, else null, without raising: for
+// a function that older systems lack, where the caller has another way.
+template <Fn F> inline auto find() noexcept
+{
+    return reinterpret_cast<typename Signature<F>::type>(try_bind(F));
 }
 
 // Calls a declared function only if it can be bound, without raising; false

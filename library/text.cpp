@@ -6,6 +6,21 @@
 
 namespace tarnwick::text {
 
+wchar_t* put_decimal(wchar_t* out, unsigned long long n, unsigned width) noexcept
+{
+    wchar_t digits[20];
+    unsigned count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + n % 10);
+        n /= 10;
+    } while (n);
+    for (; width > count; --width)
+        *out++ = L'0';
+    while (count)
+        *out++ = digits[--count];
+    return out;
+}
+
 Bstr from_ansi(const char* bytes, size_t count)
 {
     if (count == 0)

@@ -17,6 +17,10 @@ inline const wchar_t* wide(BSTR s) noexcept
     return s ? s : L"";
 }
 
+// Writes the decimal digits of n at `out`, with zeros in front up to
+// `width` digits, and gives the end: 20 digits at most, or `width`.
+wchar_t* put_decimal(wchar_t* out, unsigned long long n, unsigned width = 1) noexcept;
+
 // The text of ANSI bytes; no bytes give the null (empty) text.
 Bstr from_ansi(const char* bytes, size_t count);
 

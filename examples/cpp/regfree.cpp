@@ -153,11 +153,15 @@ void use_registry()
 void use_windows_info()
 {
     IDispatch* late = nullptr;
-    _WindowsInfo* info = nullptr;
-    if (create(L"TarnwickDLL.WindowsInfo", CLSID_WindowsInfo, IID__WindowsInfo, &late, &info)) {
+    _WindowsInfo2* info = nullptr;
+    if (create(L"TarnwickDLL.WindowsInfo", CLSID_WindowsInfo, IID__WindowsInfo2, &late, &info)) {
         LONG platform = 0;
         if (ok(info->GetOSType(&platform), "GetOSType"))
             std::printf("early GetOSType: %ld\n", platform);
+        BSTR architecture = nullptr;
+        if (ok(info->GetProcessArchitecture(&architecture), "GetProcessArchitecture"))
+            print("early GetProcessArchitecture", architecture);
+        SysFreeString(architecture);
         VARIANT result;
         VariantInit(&result);
         if (ok(call(late, L"GetOSVersionInfo", nullptr, 0, &result), "GetOSVersionInfo") &&
@@ -193,11 +197,15 @@ DWORD WINAPI call_from_other_apartment(void* stream)
 void use_time()
 {
     IDispatch* late = nullptr;
-    _Time* clock = nullptr;
-    if (create(L"TarnwickDLL.Time", CLSID_Time, IID__Time, &late, &clock)) {
+    _Time2* clock = nullptr;
+    if (create(L"TarnwickDLL.Time", CLSID_Time, IID__Time2, &late, &clock)) {
         BSTR t = nullptr;
         if (ok(clock->CurrentGMTTime(&t), "CurrentGMTTime"))
             print("early CurrentGMTTime", t);
+        SysFreeString(t);
+        t = nullptr;
+        if (ok(clock->CurrentUTCTimestamp(&t), "CurrentUTCTimestamp"))
+            print("early CurrentUTCTimestamp", t);
         SysFreeString(t);
         VARIANT result;
         VariantInit(&result);
@@ -228,8 +236,8 @@ void use_time()
 void use_reboot(bool really)
 {
     IDispatch* late = nullptr;
-    _Reboot* restart = nullptr;
-    if (create(L"TarnwickDLL.Reboot", CLSID_Reboot, IID__Reboot, &late, &restart)) {
+    _Reboot2* restart = nullptr;
+    if (create(L"TarnwickDLL.Reboot", CLSID_Reboot, IID__Reboot2, &late, &restart)) {
         // The type library, found through the manifest, names the method.
         DISPID id = DISPID_UNKNOWN;
         LPOLESTR names[] = {const_cast<LPOLESTR>(L"Reboot")};

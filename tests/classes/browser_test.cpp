@@ -220,4 +220,92 @@ TEST_F(WindowsInfoBrowser, EverythingIsPutBack)
                 narrow(path_after.str()).c_str(), before.htm_key ? "present" : "absent");
 }
 
+// ---------------------------------------------------------------- the user's choice
+
+constexpr const wchar_t* kUserChoice =
+    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
+constexpr const wchar_t* kUserClasses = L"Software\\Classes\\TarnwickTests.Choice";
+
+// The user's choice for http links and its ProgID's command, under
+// HKEY_CURRENT_USER; the choice as it was (the prefix's own, if any) comes
+// back and the ProgID goes when this does.
+class UserChoice {
+public:
+    UserChoice() = default;
+    UserChoice(const UserChoice&) = delete;
+    ~UserChoice()
+    {
+        if (before_)
+            choose(*before_);
+        else
+            testkit::delete_tree(HKEY_CURRENT_USER, kUserChoice);
+        testkit::delete_tree(HKEY_CURRENT_USER, kUserClasses);
+    }
+    void none() { testkit::delete_tree(HKEY_CURRENT_USER, kUserChoice); }
+    bool choose(const std::wstring& prog_id)
+    {
+        return testkit::make_key(HKEY_CURRENT_USER, kUserChoice) == ERROR_SUCCESS &&
+               testkit::set_text(HKEY_CURRENT_USER, kUserChoice, L"ProgId", prog_id) ==
+                   ERROR_SUCCESS;
+    }
+    bool command(DWORD type, const std::wstring& text)
+    {
+        const std::wstring key = std::wstring(kUserClasses) + L"\\shell\\open\\command";
+        return testkit::make_key(HKEY_CURRENT_USER, key) == ERROR_SUCCESS &&
+               testkit::set_wide(HKEY_CURRENT_USER, key, L"", type, text.c_str(),
+                                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) ==
+                   ERROR_SUCCESS;
+    }
+
+private:
+    std::optional<std::wstring> before_ = testkit::read_text(HKEY_CURRENT_USER, kUserChoice, L"ProgId");
+};
+
+TEST_F(WindowsInfoBrowser, UserChoiceThenTheMachineWideAnswer)
+{
+    auto info = object_.as<_WindowsInfo2>();
+    ASSERT_TRUE(info);
+    const auto user_browser = [&] {
+        TextSlot path;
+        EXPECT_EQ(S_OK, info->GetUserDefaultBrowserPath(path.put()));
+        EXPECT_EQ(path.str(), text_by_name(by_name_.get(), L"GetUserDefaultBrowserPath"));
+        return path.str();
+    };
+    wchar_t program_files[MAX_PATH];
+    ASSERT_GT(ExpandEnvironmentStringsW(L"%ProgramFiles%", program_files, MAX_PATH), 1u);
+
+    Association association;
+    ASSERT_TRUE(association.point_htm_at(L"TarnwickTests.Plain"));
+    ASSERT_TRUE(association.write_command(L"TarnwickTests.Plain", L"C:\\plain\\plain.exe %1"));
+    UserChoice choice;
+    std::printf("the prefix's own choice: \"%s\"\n", narrow(user_browser()).c_str());
+    choice.none();
+    EXPECT_EQ(L"C:\\plain\\plain.exe", user_browser()) << "no choice at all";
+    ASSERT_TRUE(choice.choose(L"TarnwickTests.Choice"));
+    EXPECT_EQ(L"C:\\plain\\plain.exe", user_browser()) << "a ProgID without a command";
+
+    const struct {
+        DWORD type;
+        const wchar_t* command;
+        std::wstring path;
+    } cases[] = {
+        {REG_SZ, L"\"C:\\Program Files\\Tarnwick Web\\tweb.exe\" --single-argument %1",
+         L"C:\\Program Files\\Tarnwick Web\\tweb.exe"},
+        {REG_SZ, L"C:\\TarnwickWeb\\TWEB.EXE -url \"%1\"", L"C:\\TarnwickWeb\\TWEB.EXE"},
+        {REG_EXPAND_SZ, L"\"%ProgramFiles%\\Tarnwick Web\\tweb.exe\" -osint -url \"%1\"",
+         std::wstring(program_files) + L"\\Tarnwick Web\\tweb.exe"},
+        {REG_EXPAND_SZ, L"%ProgramFiles%\\TarnwickWeb\\tweb.Exe %1",
+         std::wstring(program_files) + L"\\TarnwickWeb\\tweb.Exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(narrow(c.command));
+        ASSERT_TRUE(choice.command(c.type, c.command));
+        EXPECT_EQ(c.path, user_browser());
+    }
+    // Nothing anywhere: the empty text, and no error.
+    ASSERT_TRUE(choice.command(REG_SZ, L""));
+    ASSERT_TRUE(association.point_htm_at(L"TarnwickTests.Missing"));
+    EXPECT_EQ(L"", user_browser());
+}
+
 }  // namespace

@@ -329,4 +329,116 @@ TEST_F(RebootSeam, UnboundFunctionFailsWithResultZero)
     EXPECT_EQ((Calls{kVersion, kProcessCall, kOpen, kLookup, kAdjust, kClose, kExit}), calls());
 }
 
+// ---------------------------------------------------------------- release 1.11
+
+BOOL g_initiate = TRUE, g_abort = TRUE;
+
+BOOL WINAPI FakeInitiate(LPWSTR machine, LPWSTR message, DWORD seconds, BOOL force, BOOL reboot,
+                         DWORD reason)
+{
+    record(format("InitiateSystemShutdownExW(%s, \"%s\", %lu, %d, %d, %#lx)",
+                  machine ? "machine" : "null", message ? narrow(message).c_str() : "(null)",
+                  static_cast<unsigned long>(seconds), force, reboot,
+                  static_cast<unsigned long>(reason)));
+    return g_initiate;
+}
+
+BOOL WINAPI FakeAbort(LPWSTR machine)
+{
+    record(format("AbortSystemShutdownW(%s)", machine ? "machine" : "null"));
+    return g_abort;
+}
+
+// ScheduleReboot and AbortReboot enable the privilege as Reboot does, then
+// ask for the restart or its cancelling; both stand-ins are in place before
+// any call.
+class RebootSeam2 : public RebootSeam {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(S_OK, initiate_.status());
+        ASSERT_EQ(S_OK, abort_.status());
+        RebootSeam::SetUp();
+        reboot2_ = reboot_.as<_Reboot2>();
+        ASSERT_TRUE(reboot2_);
+        g_initiate = g_abort = TRUE;
+    }
+
+    SHORT schedule(LONG seconds, const wchar_t* message, const testkit::Variant& force,
+                   HRESULT expected = S_OK)
+    {
+        SHORT result = 77;
+        Bstr text(message);
+        EXPECT_EQ(expected, reboot2_->ScheduleReboot(seconds, text.get(), force, &result));
+        return result;
+    }
+
+    Rebind initiate_ = TESTKIT_STAND_IN(InitiateSystemShutdownExW, &FakeInitiate);
+    Rebind abort_ = TESTKIT_STAND_IN(AbortSystemShutdownW, &FakeAbort);
+    Com<_Reboot2> reboot2_;
+};
+
+TEST_F(RebootSeam2, ScheduleAndAbort)
+{
+    const Calls privilege{kProcessCall, kOpen, kLookup, kAdjust, kClose};
+    const auto with = [&](const std::string& last) {
+        Calls sequence = privilege;
+        sequence.push_back(last);
+        return sequence;
+    };
+    testkit::Variant missing, yes;
+    V_VT(&missing) = VT_ERROR;
+    V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+    V_VT(&yes) = VT_BOOL;
+    V_BOOL(&yes) = VARIANT_TRUE;
+
+    EXPECT_EQ(1, schedule(600, L"Updates", missing));
+    EXPECT_EQ(with("InitiateSystemShutdownExW(null, \"Updates\", 600, 0, 1, 0x80000000)"), calls());
+    calls().clear();
+    EXPECT_EQ(1, schedule(315360000, L"", yes));  // the longest delay; an empty message is none
+    EXPECT_EQ(with("InitiateSystemShutdownExW(null, \"(null)\", 315360000, 1, 1, 0x80000000)"),
+              calls());
+
+    // A refused privilege or a refusal by Windows is 0.
+    calls().clear();
+    g.adjust = FALSE;
+    EXPECT_EQ(0, schedule(5, L"x", missing));
+    EXPECT_EQ(privilege, calls());
+    SHORT result = 77;
+    calls().clear();
+    EXPECT_EQ(S_OK, reboot2_->AbortReboot(&result));
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(privilege, calls());
+    g.adjust = TRUE;
+    g_initiate = g_abort = FALSE;
+    EXPECT_EQ(0, schedule(5, L"x", missing));
+    EXPECT_EQ(S_OK, reboot2_->AbortReboot(&result));
+    EXPECT_EQ(0, result);
+    g_abort = TRUE;
+    calls().clear();
+    EXPECT_EQ(S_OK, reboot2_->AbortReboot(&result));
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(with("AbortSystemShutdownW(null)"), calls());
+}
+
+// Seconds out of range is error 5, a Force that is no Boolean 13; nothing
+// is asked of Windows.
+TEST_F(RebootSeam2, ArgumentFaultsAskNothing)
+{
+    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    testkit::Variant missing, no_text;
+    V_VT(&missing) = VT_ERROR;
+    V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+    V_VT(&no_text) = VT_BSTR;
+    V_BSTR(&no_text) = SysAllocString(L"no");
+    for (LONG seconds : {-1L, 315360001L, LONG_MIN}) {
+        calls().clear();
+        EXPECT_EQ(0, schedule(seconds, L"x", missing, testkit::run_time_error(5)));
+        EXPECT_TRUE(calls().empty());
+    }
+    calls().clear();
+    EXPECT_EQ(0, schedule(0, L"x", no_text, testkit::run_time_error(13)));
+    EXPECT_TRUE(calls().empty());
+}
+
 }  // namespace

@@ -117,7 +117,7 @@ TEST_F(ContractTypeLib, TypesInOrder)
 {
     const std::vector<TypeRef> types = types_in_order();
     ASSERT_EQ(lib_->GetTypeInfoCount(), types.size());
-    ASSERT_EQ(types.size(), 9u);
+    ASSERT_EQ(types.size(), 12u);
     for (UINT i = 0; i < types.size(); ++i) {
         const bool is_class = types[i].is_class;
         SCOPED_TRACE(i);
@@ -224,66 +224,97 @@ TEST_F(ContractTypeLib, ClassesCreatableWithTheNewestInterfaceAsDefault)
 
 VARTYPE type_of(const TYPEDESC& t);
 
-// _Registry2: a dual interface derived from _Registry, with the same flags,
-// whose methods continue the class's dispatch identifiers and method table.
-TEST_F(ContractTypeLib, Registry2ExtendsRegistry)
+// Release 1.11's interfaces: each a dual interface derived from its class's
+// 1.0 one, with the same flags, whose methods continue the class's
+// dispatch identifiers and method table.
+struct MethodShape {
+    const wchar_t* name;
+    std::vector<std::pair<const wchar_t*, VARTYPE>> params;  // optional ones last
+    unsigned optional;
+    VARTYPE result;
+};
+struct Extension {
+    const IID* iid;
+    const IID* base;
+    unsigned base_methods;  // in the method table after IDispatch's seven
+    MEMBERID first_id;
+    std::vector<MethodShape> methods;
+};
+
+TEST_F(ContractTypeLib, NewInterfacesExtendTheFirst)
 {
-    const struct {
-        const wchar_t* name;
-        std::vector<std::pair<const wchar_t*, VARTYPE>> params;  // optional ones last
-        unsigned optional;
-        VARTYPE result;
-    } expected[] = {
-        {L"RegReadValue", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_VARIANT},
-        {L"RegWriteValue", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"Value", VT_VARIANT}, {L"ValueType", VT_VARIANT}, {L"View", VT_VARIANT}}, 2, VT_BOOL},
-        {L"RegDeleteValue", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
-        {L"RegDeleteKey", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"Recursive", VT_VARIANT}, {L"View", VT_VARIANT}}, 2, VT_BOOL},
-        {L"RegEnumKeys", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_VARIANT},
-        {L"RegEnumValues", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_VARIANT},
-        {L"RegValueType", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BSTR},
-        {L"RegKeyExists", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
-        {L"RegValueExists", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
+    const std::vector<Extension> extensions = {
+        {&IID__Registry2, &IID__Registry, 6, 0x60030007, {
+            {L"RegReadValue", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_VARIANT},
+            {L"RegWriteValue", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"Value", VT_VARIANT}, {L"ValueType", VT_VARIANT}, {L"View", VT_VARIANT}}, 2, VT_BOOL},
+            {L"RegDeleteValue", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
+            {L"RegDeleteKey", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"Recursive", VT_VARIANT}, {L"View", VT_VARIANT}}, 2, VT_BOOL},
+            {L"RegEnumKeys", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_VARIANT},
+            {L"RegEnumValues", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_VARIANT},
+            {L"RegValueType", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BSTR},
+            {L"RegKeyExists", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
+            {L"RegValueExists", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
+        }},
+        {&IID__WindowsInfo2, &IID__WindowsInfo, 5, 0x60030005, {
+            {L"GetOSName", {}, 0, VT_BSTR},
+            {L"GetOSVersion", {}, 0, VT_BSTR},
+            {L"GetOSDisplayVersion", {}, 0, VT_BSTR},
+            {L"GetOSArchitecture", {}, 0, VT_BSTR},
+            {L"GetProcessArchitecture", {}, 0, VT_BSTR},
+            {L"GetUserDefaultBrowserPath", {}, 0, VT_BSTR},
+        }},
+        {&IID__Time2, &IID__Time, 2, 0x60030002, {
+            {L"CurrentUTCTimestamp", {}, 0, VT_BSTR},
+            {L"CurrentLocalTimestamp", {}, 0, VT_BSTR},
+            {L"CurrentUnixTime", {}, 0, VT_R8},
+        }},
+        {&IID__Reboot2, &IID__Reboot, 1, 0x60030004, {
+            {L"ScheduleReboot", {{L"Seconds", VT_I4}, {L"Message", VT_BSTR}, {L"Force", VT_VARIANT}}, 1, VT_I2},
+            {L"AbortReboot", {}, 0, VT_I2},
+        }},
     };
-    Com<ITypeInfo> dispatch;
-    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID__Registry2, dispatch.put()), S_OK);
-    auto vt = vtable_side(dispatch.get());
-    ASSERT_TRUE(vt);
-    Attr a(vt.get());
-    EXPECT_EQ(a->typekind, TKIND_INTERFACE);
-    EXPECT_EQ(a->wTypeFlags, kInterfaceFlags);
-    EXPECT_EQ(a->cFuncs, std::size(expected));
-    EXPECT_EQ(a->cbSizeVft, (7 + 6 + std::size(expected)) * sizeof(void*));
-    ASSERT_EQ(a->cImplTypes, 1);
-    HREFTYPE ref;
-    ASSERT_EQ(vt->GetRefTypeOfImplType(0, &ref), S_OK);
-    Com<ITypeInfo> base;
-    ASSERT_EQ(vt->GetRefTypeInfo(ref, base.put()), S_OK);
-    EXPECT_EQ(Attr(base.get())->guid, IID__Registry);
-    for (UINT i = 0; i < std::size(expected); ++i) {
-        const auto& m = expected[i];
-        SCOPED_TRACE(narrow(m.name));
-        Func f(vt.get(), i);
-        ASSERT_TRUE(f.f);
-        EXPECT_EQ(f->memid, static_cast<MEMBERID>(0x60030007 + i));
-        EXPECT_EQ(f->oVft, static_cast<SHORT>((7 + 6 + i) * sizeof(void*)));
-        ASSERT_EQ(static_cast<size_t>(f->cParams), m.params.size() + 1);
-        BSTR names[8] = {};
-        UINT n = 0;
-        ASSERT_EQ(vt->GetNames(f->memid, names, 8, &n), S_OK);
-        EXPECT_EQ(std::wstring(names[0]), m.name);
-        for (size_t p = 0; p < m.params.size(); ++p) {
-            SCOPED_TRACE(narrow(m.params[p].first));
-            const ELEMDESC& e = f->lprgelemdescParam[p];
-            const bool optional = p >= m.params.size() - m.optional;
-            EXPECT_EQ(std::wstring(names[p + 1] ? names[p + 1] : L""), m.params[p].first);
-            EXPECT_EQ(type_of(e.tdesc), m.params[p].second);
-            EXPECT_EQ(e.paramdesc.wParamFlags, optional ? PARAMFLAG_FIN | PARAMFLAG_FOPT : PARAMFLAG_FIN);
+    for (const Extension& x : extensions) {
+        Com<ITypeInfo> dispatch;
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*x.iid, dispatch.put()), S_OK);
+        auto vt = vtable_side(dispatch.get());
+        ASSERT_TRUE(vt);
+        Attr a(vt.get());
+        EXPECT_EQ(a->typekind, TKIND_INTERFACE);
+        EXPECT_EQ(a->wTypeFlags, kInterfaceFlags);
+        EXPECT_EQ(a->cFuncs, x.methods.size());
+        EXPECT_EQ(a->cbSizeVft, (7 + x.base_methods + x.methods.size()) * sizeof(void*));
+        ASSERT_EQ(a->cImplTypes, 1);
+        HREFTYPE ref;
+        ASSERT_EQ(vt->GetRefTypeOfImplType(0, &ref), S_OK);
+        Com<ITypeInfo> base;
+        ASSERT_EQ(vt->GetRefTypeInfo(ref, base.put()), S_OK);
+        EXPECT_EQ(Attr(base.get())->guid, *x.base);
+        for (UINT i = 0; i < x.methods.size(); ++i) {
+            const MethodShape& m = x.methods[i];
+            SCOPED_TRACE(narrow(m.name));
+            Func f(vt.get(), i);
+            ASSERT_TRUE(f.f);
+            EXPECT_EQ(f->memid, static_cast<MEMBERID>(x.first_id + i));
+            EXPECT_EQ(f->oVft, static_cast<SHORT>((7 + x.base_methods + i) * sizeof(void*)));
+            ASSERT_EQ(static_cast<size_t>(f->cParams), m.params.size() + 1);
+            BSTR names[8] = {};
+            UINT n = 0;
+            ASSERT_EQ(vt->GetNames(f->memid, names, 8, &n), S_OK);
+            EXPECT_EQ(std::wstring(names[0]), m.name);
+            for (size_t p = 0; p < m.params.size(); ++p) {
+                SCOPED_TRACE(narrow(m.params[p].first));
+                const ELEMDESC& e = f->lprgelemdescParam[p];
+                const bool optional = p >= m.params.size() - m.optional;
+                EXPECT_EQ(std::wstring(names[p + 1] ? names[p + 1] : L""), m.params[p].first);
+                EXPECT_EQ(type_of(e.tdesc), m.params[p].second);
+                EXPECT_EQ(e.paramdesc.wParamFlags, optional ? PARAMFLAG_FIN | PARAMFLAG_FOPT : PARAMFLAG_FIN);
+            }
+            for (BSTR b : names)
+                SysFreeString(b);
+            const ELEMDESC& r = f->lprgelemdescParam[m.params.size()];
+            EXPECT_EQ(r.paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+            EXPECT_EQ(type_of(r.tdesc), m.result | VT_BYREF);
         }
-        for (BSTR b : names)
-            SysFreeString(b);
-        const ELEMDESC& r = f->lprgelemdescParam[m.params.size()];
-        EXPECT_EQ(r.paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
-        EXPECT_EQ(type_of(r.tdesc), m.result | VT_BYREF);
     }
 }
 
@@ -516,7 +547,7 @@ TEST(ContractStoredTypeLib, HeaderFlagsAndUnnamedResults)
             record += length;
         }
     }
-    EXPECT_EQ(results, 13 + 9) << "one result per method that has one";
+    EXPECT_EQ(results, 13 + 9 + 11) << "one result per method that has one";
 }
 
 }  // namespace

@@ -66,6 +66,8 @@ for line in \
     printf '%s\n' "$out" | grep -qxF "$line" || fail "no line \"$line\""
 done
 printf '%s\n' "$out" | grep -qE '^early CurrentGMTTime: [0-9]{2}:[0-9]{2}:[0-9]{2}$' || fail "no early CurrentGMTTime"
+printf '%s\n' "$out" | grep -qE '^early GetProcessArchitecture: (x86|x64|ARM64)$' || fail "no early GetProcessArchitecture"
+printf '%s\n' "$out" | grep -qE '^early CurrentUTCTimestamp: [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\.[0-9]{3}Z$' || fail "no early CurrentUTCTimestamp"
 printf '%s\n' "$out" | grep -qE '^late CurrentLocalTime: [0-9]{2}:[0-9]{2}:[0-9]{2}$' || fail "no late CurrentLocalTime"
 when="after the run"
 unregistered $(printf '%s\n' "$@" | grep -v -e '^TypeLib' -e '^Interface')

@@ -35,13 +35,16 @@ struct ClassRef {
 // The type library's version, as its registry keys spell it.
 inline constexpr wchar_t kTypeLibVersion[] = L"1.1";
 
-inline const ClassRef kRebootRef{L"Reboot", &CLSID_Reboot, L"_Reboot", &IID__Reboot, "_IID_REBOOT"};
+inline const ClassRef kRebootRef{L"Reboot",     &CLSID_Reboot, L"_Reboot", &IID__Reboot,
+                                 "_IID_REBOOT", L"_Reboot2",    &IID__Reboot2};
 inline const ClassRef kRegistryRef{L"Registry",     &CLSID_Registry, L"_Registry",
                                    &IID__Registry, "_IID_REGISTRY", L"_Registry2",
                                    &IID__Registry2};
-inline const ClassRef kTimeRef{L"Time", &CLSID_Time, L"_Time", &IID__Time, "_IID_TIME"};
-inline const ClassRef kWindowsInfoRef{L"WindowsInfo", &CLSID_WindowsInfo, L"_WindowsInfo",
-                                   &IID__WindowsInfo, "_IID_WINDOWSINFO"};
+inline const ClassRef kTimeRef{L"Time",      &CLSID_Time, L"_Time", &IID__Time,
+                               "_IID_TIME", L"_Time2",      &IID__Time2};
+inline const ClassRef kWindowsInfoRef{L"WindowsInfo",      &CLSID_WindowsInfo, L"_WindowsInfo",
+                                      &IID__WindowsInfo,   "_IID_WINDOWSINFO", L"_WindowsInfo2",
+                                      &IID__WindowsInfo2};
 // In type-library order.
 inline const ClassRef* const kClassRefs[] = {&kRebootRef, &kRegistryRef, &kTimeRef, &kWindowsInfoRef};
 
