@@ -27,6 +27,10 @@ create)
         sleep 2
         "$wine64" wineboot -i || { echo "wine-prefix.sh: wineboot failed again" >&2; exit 1; }
     fi
+    # The prefix presents Windows 10, as the machines users run do: the
+    # version the system reports and the values under Windows NT's
+    # CurrentVersion key, in both registry views.
+    "$wine64" winecfg -v win10 >/dev/null 2>&1
     # Hidden windows instead of none: a message box really blocks and can be found.
     "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     # A program that crashes fails at once: the debugger Wine starts for it
