@@ -156,4 +156,51 @@ TEST(OSArchitecture, MachineAndProcess)
     }
 }
 
+// A function that cannot be bound ends a 1.1 method with its run-time error,
+// early and late bound, and names WindowsInfo as the source: these methods
+// read the registry themselves, where the 1.0 GetOSVersionInfo passes on the
+// error of the Registry object it reads through. Only the architecture
+// query has a way round (above).
+TEST(OSIdentityUnbound, RunTimeErrorNamesTheClass)
+{
+    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    ASSERT_TRUE(seam().ok()) << "TarnwickSeam.dll not loaded";
+    testkit::Apartment apartment;
+    auto info = seam().create<_WindowsInfo2>(CLSID_WindowsInfo);
+    ASSERT_TRUE(info);
+    auto by_name = info.as<IDispatch>();
+    ASSERT_TRUE(by_name);
+    using Text = HRESULT (STDMETHODCALLTYPE _WindowsInfo2::*)(BSTR*);
+    const struct {
+        const wchar_t* method;
+        Text early;
+        const char* function;
+        const wchar_t* source;
+    } cases[] = {
+        {L"GetOSName", &_WindowsInfo2::GetOSName, "RegOpenKeyExW", L"TarnwickDLL.WindowsInfo"},
+        {L"GetOSDisplayVersion", &_WindowsInfo2::GetOSDisplayVersion, "RegQueryValueExW",
+         L"TarnwickDLL.WindowsInfo"},
+        {L"GetOSVersion", &_WindowsInfo2::GetOSVersion, "RtlGetVersion",
+         L"TarnwickDLL.WindowsInfo"},
+        {L"GetUserDefaultBrowserPath", &_WindowsInfo2::GetUserDefaultBrowserPath,
+         "RegOpenKeyExW", L"TarnwickDLL.WindowsInfo"},
+        {L"GetOSVersionInfo", &_WindowsInfo2::GetOSVersionInfo, "RegOpenKeyExW",
+         L"TarnwickDLL.Registry"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(narrow(c.method) + " without " + c.function);
+        Rebind unbound(c.function, nullptr, "NoSuchExport");
+        ASSERT_EQ(S_OK, unbound.status());
+        Bstr text;
+        EXPECT_EQ(testkit::kEntryNotFound, (info.get()->*c.early)(text.put()));
+        EXPECT_EQ(nullptr, text.get());
+        testkit::Variant result;
+        testkit::Excep excep;
+        EXPECT_EQ(DISP_E_EXCEPTION,
+                  testkit::call_by_name(by_name.get(), c.method, {}, &result, &excep));
+        EXPECT_EQ(testkit::kEntryNotFound, excep.scode);
+        EXPECT_EQ(c.source, excep.source());
+    }
+}
+
 }  // namespace

@@ -20,7 +20,7 @@ struct Method {
     long dispid = 0;
     int position = 0;
     std::string parameters;  // "`Name` Type dir; ..." or "none"
-    std::string result;      // Long, Integer, Boolean, String or none
+    std::string result;      // Long, Integer, Boolean, String, Double, Variant or none
 };
 using Interface = std::map<std::string, Method>;  // by method name
 
@@ -114,6 +114,8 @@ std::string type_name(const TYPEDESC& t)
         return "Boolean";
     case VT_BSTR:
         return "String";
+    case VT_R8:
+        return "Double";
     case VT_VARIANT:
         return "Variant";
     default:
@@ -218,7 +220,7 @@ TEST_F(ReferenceDocument, MethodTablesMatchTheTypeLibrary)
         info->ReleaseTypeAttr(attr);
     }
 
-    ASSERT_EQ(actual.size(), 5u);
+    ASSERT_EQ(actual.size(), 8u);
     for (const auto& [iface, methods] : actual) {
         SCOPED_TRACE("interface " + iface);
         ASSERT_TRUE(ref.interfaces.count(iface)) << "no method table for " << iface;
@@ -271,7 +273,7 @@ TEST_F(ReferenceDocument, IdentifiersMatchTheTypeLibrary)
         info->ReleaseTypeAttr(attr);
     }
 
-    ASSERT_EQ(actual.size(), 10u);
+    ASSERT_EQ(actual.size(), 13u);
     EXPECT_EQ(ref.identifiers.size(), actual.size());
     for (const auto& [name, id] : actual) {
         SCOPED_TRACE(name);
