@@ -9,7 +9,7 @@
 //
 // Since release 1.11 (_WindowsInfo2) also what the system truly is: its
 // name, version and release from the 64-bit registry view and the version
-// query that compatibility settings leave alone, the machine's and the
+// query that takes no account of the program's manifest, the machine's and the
 // process's architecture, and the browser the user chose. These read the
 // registry themselves, and a refusal anywhere is the empty text.
 #include <cstring>
@@ -168,8 +168,12 @@ Bstr expanded(std::wstring_view text)
     return out;
 }
 
-constexpr const wchar_t* kUserChoiceKey =
-    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
+// Where the user's choice for http links is kept: newer builds of Windows 11
+// keep it in UserChoiceLatest, every other system in UserChoice.
+constexpr const wchar_t* kUserChoiceKeys[] = {
+    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoiceLatest",
+    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
+};
 
 }  // namespace
 
@@ -351,8 +355,12 @@ HRESULT WindowsInfo::GetProcessArchitecture(BSTR* result)
 HRESULT WindowsInfo::GetUserDefaultBrowserPath(BSTR* result)
 {
     return method(result, [&](Bstr& path) {
-        const Bstr prog_id =
-            Bstr::join({KeyValues(HKEY_CURRENT_USER, kUserChoiceKey).text(L"ProgId")});
+        Bstr prog_id;
+        for (const wchar_t* key : kUserChoiceKeys) {
+            prog_id = Bstr::join({KeyValues(HKEY_CURRENT_USER, key).text(L"ProgId")});
+            if (!prog_id.empty())
+                break;
+        }
         if (!prog_id.empty()) {
             const Bstr command_key =
                 Bstr::join({L"Software\\Classes\\", prog_id.view(), L"\\shell\\open\\command"});

@@ -14,7 +14,7 @@
 #include <atomic>
 
 // Declared by the headers only for newer systems than the library asks for:
-// the version query that compatibility settings leave alone, and the
+// the version query that takes no account of the program's manifest, and the
 // architecture query of Windows 10 and later, which a call binds only where
 // the system has it.
 extern "C" LONG WINAPI RtlGetVersion(OSVERSIONINFOW* version);

@@ -224,6 +224,8 @@ TEST_F(WindowsInfoBrowser, EverythingIsPutBack)
 
 constexpr const wchar_t* kUserChoice =
     L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
+constexpr const wchar_t* kUserChoiceLatest =
+    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoiceLatest";
 constexpr const wchar_t* kUserClasses = L"Software\\Classes\\TarnwickTests.Choice";
 
 // The user's choice for http links and its ProgID's command, under
@@ -239,14 +241,14 @@ public:
             choose(*before_);
         else
             testkit::delete_tree(HKEY_CURRENT_USER, kUserChoice);
+        testkit::delete_tree(HKEY_CURRENT_USER, kUserChoiceLatest);
         testkit::delete_tree(HKEY_CURRENT_USER, kUserClasses);
     }
     void none() { testkit::delete_tree(HKEY_CURRENT_USER, kUserChoice); }
-    bool choose(const std::wstring& prog_id)
+    bool choose(const std::wstring& prog_id, const wchar_t* key = kUserChoice)
     {
-        return testkit::make_key(HKEY_CURRENT_USER, kUserChoice) == ERROR_SUCCESS &&
-               testkit::set_text(HKEY_CURRENT_USER, kUserChoice, L"ProgId", prog_id) ==
-                   ERROR_SUCCESS;
+        return testkit::make_key(HKEY_CURRENT_USER, key) == ERROR_SUCCESS &&
+               testkit::set_text(HKEY_CURRENT_USER, key, L"ProgId", prog_id) == ERROR_SUCCESS;
     }
     bool command(DWORD type, const std::wstring& text)
     {
@@ -302,6 +304,10 @@ TEST_F(WindowsInfoBrowser, UserChoiceThenTheMachineWideAnswer)
         ASSERT_TRUE(choice.command(c.type, c.command));
         EXPECT_EQ(c.path, user_browser());
     }
+    // Newer systems keep the choice in UserChoiceLatest, which comes first.
+    ASSERT_TRUE(choice.choose(L"http"));
+    ASSERT_TRUE(choice.choose(L"TarnwickTests.Choice", kUserChoiceLatest));
+    EXPECT_EQ(cases[3].path, user_browser());
     // Nothing anywhere: the empty text, and no error.
     ASSERT_TRUE(choice.command(REG_SZ, L""));
     ASSERT_TRUE(association.point_htm_at(L"TarnwickTests.Missing"));

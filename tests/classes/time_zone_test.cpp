@@ -159,8 +159,8 @@ TEST(TimeZoneDaylightSaving, OffsetIsTheOneInForceAtThatMoment)
         SYSTEMTIME t;
         int offset;
         ASSERT_TRUE(parse_timestamp(c.utc, t, offset));
-        const ULONGLONG units = units_of(t);
-        g_now = FILETIME{static_cast<DWORD>(units + 9'999), static_cast<DWORD>(units >> 32)};
+        const ULONGLONG units = units_of(t) + 9'999;  // less than a millisecond more
+        g_now = FILETIME{static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
         Bstr utc, local;
         double unix_time = 0;
         ASSERT_EQ(S_OK, clock->CurrentUTCTimestamp(utc.put()));
