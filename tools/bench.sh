@@ -97,7 +97,8 @@ for choice in $chosen; do
     fi
     # The compiler this build was configured with, for the report.
     cxx=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
-    echo "$target|$(basename "$cxx") $("$cxx" -dumpversion 2>/dev/null || echo unknown)" >>"$work/compilers"
+    model=$("$cxx" -v 2>&1 | sed -n 's/^Thread model: //p')
+    echo "$target|$(basename "$cxx") $("$cxx" -dumpversion 2>/dev/null || echo unknown) (mingw-w64, thread model ${model:-unknown})" >>"$work/compilers"
     dll="$build/library/Tarnwick.dll"
     # The test build of the library, whose registry calls bench.exe stands in for.
     export TARNWICK_SEAM_DLL="$build/library/TarnwickSeam.dll"
@@ -201,7 +202,7 @@ if [ -n "$write" ]; then
         echo "- Sources: commit $(git -C "$root" describe --always --dirty 2>/dev/null || echo unknown)"
         echo "- Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr)"
         echo "- Wine: $("$loader" --version 2>/dev/null || echo unknown)"
-        sed 's/^\([^|]*\)|\(.*\)$/- Compiler for \1: \2 (mingw-w64, posix threads)/' "$work/compilers"
+        sed 's/^\([^|]*\)|\(.*\)$/- Compiler for \1: \2/' "$work/compilers"
         sed 's/^\([^|]*\)|\(.*\)$/- \1 ran \2/' "$work/runs"
         [ -z "$quick" ] || echo "- Quick mode: a few hundred calls per side; the figures mean nothing."
         echo

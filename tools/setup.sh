@@ -15,8 +15,8 @@ set -eu
 packages="
 make                       build program for CMake
 cmake                      configure, build, CTest, CPack
-g++-mingw-w64-i686-posix   i686 compiler, windres, objdump
-g++-mingw-w64-x86-64-posix x86_64 compiler, windres, objdump
+g++-mingw-w64-i686-win32   i686 compiler (Win32 thread model), windres, objdump
+g++-mingw-w64-x86-64-win32 x86_64 compiler (Win32 thread model), windres, objdump
 wine64-tools               widl (type library, header, identifiers)
 libwine-dev                Wine's IDL files
 wine                       wine, wineboot, wineserver
@@ -84,12 +84,13 @@ need command make make
 need command cmake cmake
 need command ctest cmake
 need command cpack cmake
+# The compiler packages bring gcc and binutils through their dependencies.
 for triple in i686-w64-mingw32 x86_64-w64-mingw32; do
-    package=g++-mingw-w64-$(echo "${triple%%-*}" | tr _ -)-posix
-    need command "$triple-gcc-posix" "$package"
-    need command "$triple-g++-posix" "$package"
-    need command "$triple-windres" "$package"
-    need command "$triple-objdump" "$package"
+    arch=$(echo "${triple%%-*}" | tr _ -)
+    need command "$triple-gcc-win32" "gcc-mingw-w64-$arch-win32"
+    need command "$triple-g++-win32" "g++-mingw-w64-$arch-win32"
+    need command "$triple-windres" "binutils-mingw-w64-$arch"
+    need command "$triple-objdump" "binutils-mingw-w64-$arch"
 done
 need command widl wine64-tools
 need file /usr/include/wine/wine/windows/oaidl.idl libwine-dev

@@ -1,6 +1,7 @@
 // Small helpers shared by the C++ test programs: owners for COM pointers,
-// strings, variants, exception records and registry keys, the run-time error
-// statuses, access to the built libraries, and late-bound calls by name.
+// strings, variants, exception records, registry keys and threads, the
+// run-time error statuses, access to the built libraries, and late-bound
+// calls by name.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include "com.h"
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -233,6 +235,40 @@ public:
 
 private:
     HKEY h_ = nullptr;
+};
+
+// A Win32 thread running `body`, waited for and closed when its owner goes,
+// so that nothing the body uses can go first; where the thread cannot be
+// made, the body never runs. The programs build with the Win32 thread
+// model, whose libstdc++ has no std::thread.
+class Thread {
+public:
+    explicit Thread(std::function<void()> body) : body_(std::move(body))
+    {
+        handle_ = CreateThread(nullptr, 0, &Thread::start, this, 0, nullptr);
+    }
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+    ~Thread() { join(); }
+
+    void join()
+    {
+        if (handle_) {
+            WaitForSingleObject(handle_, INFINITE);
+            CloseHandle(handle_);
+            handle_ = nullptr;
+        }
+    }
+
+private:
+    static DWORD WINAPI start(void* self)
+    {
+        static_cast<Thread*>(self)->body_();
+        return 0;
+    }
+
+    std::function<void()> body_;
+    HANDLE handle_ = nullptr;
 };
 
 }  // namespace testkit
