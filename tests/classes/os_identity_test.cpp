@@ -19,7 +19,7 @@ constexpr const wchar_t* kNames[] = {L"ProductName", L"CurrentBuildNumber", L"UB
 // this goes.
 class SavedValues {
 public:
-    explicit SavedValues(REGSAM view) : view_(view)
+    explicit SavedValues(REGSAM view)
     {
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, kNtKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view,
                       key_.put());
@@ -57,7 +57,6 @@ public:
     void remove(const wchar_t* name) { RegDeleteValueW(key_.get(), name); }
 
 private:
-    REGSAM view_;
     testkit::Key key_;
     std::vector<std::pair<const wchar_t*, std::optional<std::pair<DWORD, std::vector<BYTE>>>>>
         saved_;
@@ -153,53 +152,6 @@ TEST(OSArchitecture, MachineAndProcess)
         EXPECT_EQ(kProcessArchitecture, process.str());
         std::printf("%s: machine %s, process %s\n", newer_query ? "newer query" : "older query",
                     narrow(machine.str()).c_str(), narrow(process.str()).c_str());
-    }
-}
-
-// A function that cannot be bound ends a 1.1 method with its run-time error,
-// early and late bound, and names WindowsInfo as the source: these methods
-// read the registry themselves, where the 1.0 GetOSVersionInfo passes on the
-// error of the Registry object it reads through. Only the architecture
-// query has a way round (above).
-TEST(OSIdentityUnbound, RunTimeErrorNamesTheClass)
-{
-    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
-    ASSERT_TRUE(seam().ok()) << "TarnwickSeam.dll not loaded";
-    testkit::Apartment apartment;
-    auto info = seam().create<_WindowsInfo2>(CLSID_WindowsInfo);
-    ASSERT_TRUE(info);
-    auto by_name = info.as<IDispatch>();
-    ASSERT_TRUE(by_name);
-    using Text = HRESULT (STDMETHODCALLTYPE _WindowsInfo2::*)(BSTR*);
-    const struct {
-        const wchar_t* method;
-        Text early;
-        const char* function;
-        const wchar_t* source;
-    } cases[] = {
-        {L"GetOSName", &_WindowsInfo2::GetOSName, "RegOpenKeyExW", L"TarnwickDLL.WindowsInfo"},
-        {L"GetOSDisplayVersion", &_WindowsInfo2::GetOSDisplayVersion, "RegQueryValueExW",
-         L"TarnwickDLL.WindowsInfo"},
-        {L"GetOSVersion", &_WindowsInfo2::GetOSVersion, "RtlGetVersion",
-         L"TarnwickDLL.WindowsInfo"},
-        {L"GetUserDefaultBrowserPath", &_WindowsInfo2::GetUserDefaultBrowserPath,
-         "RegOpenKeyExW", L"TarnwickDLL.WindowsInfo"},
-        {L"GetOSVersionInfo", &_WindowsInfo2::GetOSVersionInfo, "RegOpenKeyExW",
-         L"TarnwickDLL.Registry"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(narrow(c.method) + " without " + c.function);
-        Rebind unbound(c.function, nullptr, "NoSuchExport");
-        ASSERT_EQ(S_OK, unbound.status());
-        Bstr text;
-        EXPECT_EQ(testkit::kEntryNotFound, (info.get()->*c.early)(text.put()));
-        EXPECT_EQ(nullptr, text.get());
-        testkit::Variant result;
-        testkit::Excep excep;
-        EXPECT_EQ(DISP_E_EXCEPTION,
-                  testkit::call_by_name(by_name.get(), c.method, {}, &result, &excep));
-        EXPECT_EQ(testkit::kEntryNotFound, excep.scode);
-        EXPECT_EQ(c.source, excep.source());
     }
 }
 
