@@ -27,9 +27,11 @@ const ClassInfo kTime{
 
 namespace {
 
+// Each field in two digits or more: a record the clock did not fill may
+// hold any 16-bit value, up to five digits a field.
 Bstr clock_text(const SYSTEMTIME& t)
 {
-    wchar_t text[8];
+    wchar_t text[17];
     wchar_t* end = put_decimal(text, t.wHour, 2);
     *end++ = L':';
     end = put_decimal(end, t.wMinute, 2);
@@ -65,7 +67,7 @@ SYSTEMTIME utc_of(ULONGLONG units)
 // in minutes as "+HH:MM" or "-HH:MM".
 Bstr timestamp(const SYSTEMTIME& t, const LONG* offset_minutes)
 {
-    wchar_t text[32];
+    wchar_t text[48];  // seven fields of up to five digits, separators, zone
     wchar_t* end = put_decimal(text, t.wYear, 4);
     *end++ = L'-';
     end = put_decimal(end, t.wMonth, 2);

@@ -12,6 +12,7 @@
 // query that takes no account of the program's manifest, the machine's and the
 // process's architecture, and the browser the user chose. These read the
 // registry themselves, and a refusal anywhere is the empty text.
+#include <atomic>
 #include <cstring>
 
 #include "Registry.h"
@@ -168,6 +169,28 @@ Bstr expanded(std::wstring_view text)
     return out;
 }
 
+// The machine type of the machine itself; IMAGE_FILE_MACHINE_UNKNOWN when
+// neither query knows it.
+USHORT native_machine()
+{
+    USHORT process = 0, machine = 0;
+    if (const auto query = platform::find<Fn::IsWow64Process2>();
+        query && query(call<Fn::GetCurrentProcess>(), &process, &machine))
+        return machine;
+    SYSTEM_INFO system{};
+    call<Fn::GetNativeSystemInfo>(&system);
+    switch (system.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return IMAGE_FILE_MACHINE_I386;
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return IMAGE_FILE_MACHINE_AMD64;
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return IMAGE_FILE_MACHINE_ARM64;
+    default:
+        return IMAGE_FILE_MACHINE_UNKNOWN;
+    }
+}
+
 // Where the user's choice for http links is kept: newer builds of Windows 11
 // keep it in UserChoiceLatest, every other system in UserChoice.
 constexpr const wchar_t* kUserChoiceKeys[] = {
@@ -306,28 +329,16 @@ HRESULT WindowsInfo::GetOSDisplayVersion(BSTR* result)
 // The machine's own architecture, which the architecture query of Windows
 // 10 and later tells also an emulated process; older systems, which
 // emulate no other architecture, answer through the native system
-// information.
+// information. The machine does not change while a process runs, so the
+// answer is asked once per process.
 HRESULT WindowsInfo::GetOSArchitecture(BSTR* result)
 {
+    static std::atomic<USHORT> known{IMAGE_FILE_MACHINE_UNKNOWN};
     return method(result, [](Bstr& name) {
-        USHORT process = 0, machine = 0;
-        if (const auto query = platform::find<Fn::IsWow64Process2>();
-            query && query(call<Fn::GetCurrentProcess>(), &process, &machine)) {
-            name = Bstr::join({machine_name(machine)});
-            return;
-        }
-        SYSTEM_INFO system{};
-        call<Fn::GetNativeSystemInfo>(&system);
-        switch (system.wProcessorArchitecture) {
-        case PROCESSOR_ARCHITECTURE_INTEL:
-            machine = IMAGE_FILE_MACHINE_I386;
-            break;
-        case PROCESSOR_ARCHITECTURE_AMD64:
-            machine = IMAGE_FILE_MACHINE_AMD64;
-            break;
-        case PROCESSOR_ARCHITECTURE_ARM64:
-            machine = IMAGE_FILE_MACHINE_ARM64;
-            break;
+        USHORT machine = known.load(std::memory_order_relaxed);
+        if (machine == IMAGE_FILE_MACHINE_UNKNOWN) {
+            machine = native_machine();
+            known.store(machine, std::memory_order_relaxed);
         }
         name = Bstr::join({machine_name(machine)});
     });

@@ -10,10 +10,17 @@ wchar_t* put_decimal(wchar_t* out, unsigned long long n, unsigned width) noexcep
 {
     wchar_t digits[20];
     unsigned count = 0;
-    do {
+    // The digits above 32 bits, then the rest in 32-bit arithmetic, which
+    // a 32-bit processor does without a call.
+    while (n > 0xFFFFFFFFull) {
         digits[count++] = static_cast<wchar_t>(L'0' + n % 10);
         n /= 10;
-    } while (n);
+    }
+    auto small = static_cast<unsigned long>(n);
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + small % 10);
+        small /= 10;
+    } while (small);
     for (; width > count; --width)
         *out++ = L'0';
     while (count)

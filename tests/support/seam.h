@@ -30,7 +30,8 @@ inline bool loader_clears_teb_register()
     asm volatile("mov x18, %0" : : "r"(before));
     if (module)
         FreeLibrary(module);
-    return after != before;
+    // Cleared already by an earlier load in this thread, or by this one.
+    return before == nullptr || after != before;
 #else
     return false;
 #endif
