@@ -115,6 +115,10 @@ for choice in $chosen; do
         # One server for the whole run, so that cold starts do not pay for it.
         "$wineserver" -p </dev/null >/dev/null 2>&1 || true  # may run already
         "$loader" regsvr32 /s "$(windows_path "$dll")" </dev/null >/dev/null 2>&1
+        # As on Windows, .htm has a program (Wine's browser), so that
+        # GetDefaultBrowserPath finds one, as GetUserDefaultBrowserPath does
+        # through the user's choice for http links: a fresh prefix has none.
+        "$wine64" reg add 'HKLM\Software\Classes\.htm' /ve /d htmlfile /f </dev/null >/dev/null 2>&1
     fi
 
     echo "== $target: bench.exe" >&2

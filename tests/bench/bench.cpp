@@ -16,9 +16,13 @@
 // Invoke against the method table and the platform's ITypeInfo::Invoke),
 // without registry (the same on the test build of the library with the
 // registry calls stood in, which leaves the library's own work), activation,
-// and allocations: the heap allocations that the library itself asks for
-// during one call, counted by pointing its imports of the C runtime's and
-// the automation allocator's functions at counting stand-ins.
+// early bound 1.1 (release 1.11's WindowsInfo and Time methods against the
+// nearest release 1.0 method), without restart (Reboot's new methods against
+// Reboot, on the test build with the restart calls stood in), allocations
+// (the heap allocations that the library itself asks for during one call,
+// counted by pointing its imports of the C runtime's and the automation
+// allocator's functions at counting stand-ins) and registry 1.1 (release
+// 1.11's Registry methods late bound, against the raw calls).
 //
 //   bench.exe [quick]     quick: a few hundred calls per side, for CTest
 #include "seam.h"
@@ -27,7 +31,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -159,6 +165,35 @@ void count(bool ok)
         ++g_failures;
 }
 
+template <class R> bool any(R)
+{
+    return true;
+}
+
+// A method whose one parameter is its result, called through the method
+// table: the call fails unless it succeeds and `ok` takes the result. A
+// String result is freed.
+template <class O, class C, class R, class Ok = bool (*)(R)>
+auto table_call(O* object, HRESULT (STDMETHODCALLTYPE C::*method)(R*), Ok ok = any<R>)
+{
+    return [=] {
+        R result{};
+        count((object->*method)(&result) == S_OK && ok(result));
+        if constexpr (std::is_same_v<R, BSTR>)
+            SysFreeString(result);
+    };
+}
+
+template <class R> bool is_set(R result)
+{
+    return result != R{};
+}
+
+auto length_is(UINT n)
+{
+    return [n](BSTR text) { return SysStringLen(text) == n; };
+}
+
 // The value every registry row reads, and its removal afterwards.
 struct BenchValue {
     BenchValue()
@@ -235,11 +270,7 @@ void early_bound(const Settings& s, _Registry* reg, _Time* time)
 
     // No registry work to hide behind: what the call convention itself
     // costs next to the platform call and the string that the result needs.
-    auto gmt = [&] {
-        BSTR text = nullptr;
-        count(time->CurrentGMTTime(&text) == S_OK && SysStringLen(text) == 8);
-        SysFreeString(text);
-    };
+    const auto gmt = table_call(time, &_Time::CurrentGMTTime, length_is(8));
     auto raw_gmt = [] {
         SYSTEMTIME now{};
         GetSystemTime(&now);
@@ -333,11 +364,7 @@ void dispatch_path(const Settings& s, _Registry* reg, _Time* time)
 
     // CurrentGMTTime: no arguments, a String result.
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    auto table_time = [&] {
-        BSTR text = nullptr;
-        count(time->CurrentGMTTime(&text) == S_OK && SysStringLen(text) == 8);
-        SysFreeString(text);
-    };
+    const auto table_time = table_call(time, &_Time::CurrentGMTTime, length_is(8));
     auto invoke_time = [&] {
         Variant result;
         count(time->Invoke(kCurrentGMTTime, IID_NULL, 0, DISPATCH_METHOD, &none, &result, &excep,
@@ -391,20 +418,29 @@ LONG WINAPI standin_close(HKEY)
     return ERROR_SUCCESS;
 }
 
+// An object of the seam library, once every stand-in is in place; ends the
+// program when the library, a stand-in or the object is missing, so that no
+// call can reach a function that should have been stood in for.
+template <class I> Com<I> seam_object(REFCLSID clsid, std::initializer_list<const Rebind*> stand_ins)
+{
+    require(seam().ok(), "cannot load the seam library (TARNWICK_SEAM_DLL)");
+    for (const Rebind* stand_in : stand_ins)
+        require(stand_in->status() == S_OK, "cannot install a stand-in");
+    Com<I> object = seam().create<I>(clsid);
+    require(object.get() != nullptr, "no object from the seam library");
+    return object;
+}
+
 // The same calls with the registry work taken out (the seam library with
 // stand-ins): the library's own work next to the registry's, and the
 // dispatch paths compared without the registry's noise over them.
 void without_registry(const Settings& s)
 {
-    require(seam().ok(), "cannot load the seam library (TARNWICK_SEAM_DLL)");
     Rebind stand_in_open = TESTKIT_STAND_IN(RegOpenKeyExW, &standin_open);
     Rebind stand_in_query = TESTKIT_STAND_IN(RegQueryValueExW, &standin_query);
     Rebind stand_in_close = TESTKIT_STAND_IN(RegCloseKey, &standin_close);
-    require(stand_in_open.status() == S_OK && stand_in_query.status() == S_OK &&
-                stand_in_close.status() == S_OK,
-            "cannot install the stand-ins");
-    Com<_Registry> reg = seam().create<_Registry>(CLSID_Registry);
-    require(reg.get() != nullptr, "no Registry object from the seam library");
+    Com<_Registry> reg = seam_object<_Registry>(
+        CLSID_Registry, {&stand_in_open, &stand_in_query, &stand_in_close});
     Com<ITypeInfo> reg_info = interface_info(IID__Registry);
 
     QueryCalls calls(reg.get(), reg_info.get());
@@ -595,15 +631,8 @@ void allocations(_Registry* reg, _Time* time, _WindowsInfo* info)
         count(reg->RegReadString(root.get(), key.ref(), name.ref(), &text) == S_OK && text);
         SysFreeString(text);
     };
-    auto gmt = [&] {
-        BSTR text = nullptr;
-        count(time->CurrentGMTTime(&text) == S_OK);
-        SysFreeString(text);
-    };
-    auto os_type = [&] {
-        LONG id = 0;
-        count(info->GetOSType(&id) == S_OK && id);
-    };
+    const auto gmt = table_call(time, &_Time::CurrentGMTTime, length_is(8));
+    const auto os_type = table_call(info, &_WindowsInfo::GetOSType, is_set<LONG>);
     Variant script_data;
     VARIANT args[4] = {v_ref(&script_data), v_str(name.get()), v_str(key.get()),
                        v_i4(kCurrentUser)};
@@ -626,6 +655,85 @@ void allocations(_Registry* reg, _Time* time, _WindowsInfo* info)
     allocation_row("Invoke QueryRegValue (strData byref VARIANT)", 1, invoke_query);
     allocation_row("Invoke CurrentGMTTime", 1, invoke_gmt);
     std::fflush(stdout);
+}
+
+// Release 1.11's WindowsInfo and Time methods through the method table,
+// each against the release 1.0 method nearest to it in what it does.
+void early_bound_11(const Settings& s, _WindowsInfo2* info, _Time2* time)
+{
+    const auto version_info = table_call(info, &_WindowsInfo::GetOSVersionInfo);
+    const auto os_type = table_call(info, &_WindowsInfo::GetOSType, is_set<LONG>);
+    const auto gmt = table_call(time, &_Time::CurrentGMTTime, length_is(8));
+    auto pair = [&](const char* measure, auto ours, auto reference) {
+        time_row("early bound 1.1", measure, side_by_side(s, ours, reference), "<=1.20");
+    };
+    pair("GetOSName vs GetOSVersionInfo", table_call(info, &_WindowsInfo2::GetOSName),
+         version_info);
+    pair("GetOSVersion vs GetOSVersionInfo", table_call(info, &_WindowsInfo2::GetOSVersion),
+         version_info);
+    pair("GetOSDisplayVersion vs GetOSVersionInfo",
+         table_call(info, &_WindowsInfo2::GetOSDisplayVersion), version_info);
+    pair("GetOSArchitecture vs GetOSType",
+         table_call(info, &_WindowsInfo2::GetOSArchitecture, is_set<BSTR>), os_type);
+    pair("GetProcessArchitecture vs GetOSType",
+         table_call(info, &_WindowsInfo2::GetProcessArchitecture, is_set<BSTR>), os_type);
+    pair("GetUserDefaultBrowserPath vs GetDefaultBrowserPath",
+         table_call(info, &_WindowsInfo2::GetUserDefaultBrowserPath),
+         table_call(info, &_WindowsInfo::GetDefaultBrowserPath));
+    // "YYYY-MM-DDTHH:MM:SS.mmm", then "Z" or the offset as "+HH:MM".
+    pair("CurrentUTCTimestamp vs CurrentGMTTime",
+         table_call(time, &_Time2::CurrentUTCTimestamp, length_is(24)), gmt);
+    pair("CurrentUnixTime vs CurrentGMTTime",
+         table_call(time, &_Time2::CurrentUnixTime, is_set<double>), gmt);
+    pair("CurrentLocalTimestamp vs CurrentLocalTime",
+         table_call(time, &_Time2::CurrentLocalTimestamp, length_is(29)),
+         table_call(time, &_Time::CurrentLocalTime, length_is(8)));
+}
+
+// Stand-ins for the calls that restart Windows, schedule a restart and call
+// it off: each accepts at once, and nothing is asked of Windows.
+BOOL WINAPI standin_exit(UINT, DWORD)
+{
+    return TRUE;
+}
+
+BOOL WINAPI standin_initiate(LPWSTR, LPWSTR, DWORD, BOOL, BOOL, DWORD)
+{
+    return TRUE;
+}
+
+BOOL WINAPI standin_abort(LPWSTR)
+{
+    return TRUE;
+}
+
+// Release 1.11's Reboot methods against Reboot, on the seam library with
+// the restart calls stood in. The privilege that all three enable first is
+// the platform's own work, on both sides.
+void without_restart(const Settings& s)
+{
+    Rebind stand_in_exit = TESTKIT_STAND_IN(ExitWindowsEx, &standin_exit);
+    Rebind stand_in_initiate = TESTKIT_STAND_IN(InitiateSystemShutdownExW, &standin_initiate);
+    Rebind stand_in_abort = TESTKIT_STAND_IN(AbortSystemShutdownW, &standin_abort);
+    Com<_Reboot2> reboot = seam_object<_Reboot2>(
+        CLSID_Reboot, {&stand_in_exit, &stand_in_initiate, &stand_in_abort});
+
+    Bstr message(L"Tarnwick restarts this computer to finish an update.");
+    Variant no_force;  // left out, as a script host passes it
+    V_VT(&no_force) = VT_ERROR;
+    V_ERROR(&no_force) = DISP_E_PARAMNOTFOUND;
+    auto schedule = [&] {
+        SHORT accepted = 0;
+        count(reboot->ScheduleReboot(600, message.get(), no_force, &accepted) == S_OK &&
+              accepted == 1);
+    };
+    const auto accepted = [](SHORT result) { return result == 1; };
+    const auto restart = table_call(reboot.get(), &_Reboot::Reboot, accepted);
+    time_row("without restart", "ScheduleReboot vs Reboot, restart calls stood in",
+             side_by_side(s, schedule, restart), "<=1.20");
+    time_row("without restart", "AbortReboot vs Reboot, restart calls stood in",
+             side_by_side(s, table_call(reboot.get(), &_Reboot2::AbortReboot, accepted), restart),
+             "<=1.20");
 }
 
 }  // namespace
@@ -729,14 +837,17 @@ int main(int argc, char** argv)
     require(SUCCEEDED(apartment.hr), "CoInitializeEx", apartment.hr);
     BenchValue value;
     auto reg = create<_Registry>(CLSID_Registry);
-    auto time = create<_Time>(CLSID_Time);
-    auto info = create<_WindowsInfo>(CLSID_WindowsInfo);
+    auto time = create<_Time2>(CLSID_Time);
+    auto info = create<_WindowsInfo2>(CLSID_WindowsInfo);
     require(reg && time && info, "Tarnwick.dll is not registered");
 
     early_bound(s, reg.get(), time.get());
     dispatch_path(s, reg.get(), time.get());
     without_registry(s);
     activation(s);
+    // Before the allocation count, whose stand-ins stay in the library's imports.
+    early_bound_11(s, info.get(), time.get());
+    without_restart(s);
     allocations(reg.get(), time.get(), info.get());
     registry_11(s, reg.get());
     if (g_failures) {
