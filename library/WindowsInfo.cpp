@@ -358,11 +358,10 @@ HRESULT WindowsInfo::GetProcessArchitecture(BSTR* result)
     return method(result, [](Bstr& name) { name = Bstr::join({machine_name(kBuiltFor)}); });
 }
 
-// The user's choice for http links, its ProgID's command, the program in
-// it with the environment expanded; without a choice or a command, the
-// machine-wide answer, whose failure is the empty text too. The ProgID is
-// looked up among the user's classes first and then the machine's, as the
-// merged classes root would, which not every system provides.
+// The user's choice for http links, its ProgID's command under the merged
+// classes root (the user's classes over the machine's), the program in it
+// with the environment expanded; without a choice or a command, the
+// machine-wide answer, whose failure is the empty text too.
 HRESULT WindowsInfo::GetUserDefaultBrowserPath(BSTR* result)
 {
     return method(result, [&](Bstr& path) {
@@ -373,14 +372,9 @@ HRESULT WindowsInfo::GetUserDefaultBrowserPath(BSTR* result)
                 break;
         }
         if (!prog_id.empty()) {
-            const Bstr command_key =
-                Bstr::join({L"Software\\Classes\\", prog_id.view(), L"\\shell\\open\\command"});
-            for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-                const Bstr command = expanded(KeyValues(root, command_key.get()).text(L""));
-                path = Bstr::join({program_in(command.view())});
-                if (!path.empty())
-                    break;
-            }
+            const Bstr key = Bstr::join({prog_id.view(), L"\\shell\\open\\command"});
+            const Bstr command = expanded(KeyValues(HKEY_CLASSES_ROOT, key.get()).text(L""));
+            path = Bstr::join({program_in(command.view())});
         }
         if (path.empty() && FAILED(self()->GetDefaultBrowserPath(path.put()))) {
             path.reset();

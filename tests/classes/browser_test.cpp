@@ -226,10 +226,12 @@ constexpr const wchar_t* kUserChoice =
     L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
 constexpr const wchar_t* kUserChoiceLatest =
     L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoiceLatest";
+// The chosen ProgID, among the machine's classes: Wine's classes root
+// shows only those.
 constexpr const wchar_t* kUserClasses = L"Software\\Classes\\TarnwickTests.Choice";
 
-// The user's choice for http links and its ProgID's command, under
-// HKEY_CURRENT_USER; the choice as it was (the prefix's own, if any) comes
+// The user's choice for http links, under HKEY_CURRENT_USER, and its
+// ProgID's command; the choice as it was (the prefix's own, if any) comes
 // back and the ProgID goes when this does.
 class UserChoice {
 public:
@@ -242,7 +244,7 @@ public:
         else
             testkit::delete_tree(HKEY_CURRENT_USER, kUserChoice);
         testkit::delete_tree(HKEY_CURRENT_USER, kUserChoiceLatest);
-        testkit::delete_tree(HKEY_CURRENT_USER, kUserClasses);
+        testkit::delete_tree(HKEY_LOCAL_MACHINE, kUserClasses);
     }
     void none() { testkit::delete_tree(HKEY_CURRENT_USER, kUserChoice); }
     bool choose(const std::wstring& prog_id, const wchar_t* key = kUserChoice)
@@ -253,14 +255,15 @@ public:
     bool command(DWORD type, const std::wstring& text)
     {
         const std::wstring key = std::wstring(kUserClasses) + L"\\shell\\open\\command";
-        return testkit::make_key(HKEY_CURRENT_USER, key) == ERROR_SUCCESS &&
-               testkit::set_wide(HKEY_CURRENT_USER, key, L"", type, text.c_str(),
+        return testkit::make_key(HKEY_LOCAL_MACHINE, key) == ERROR_SUCCESS &&
+               testkit::set_wide(HKEY_LOCAL_MACHINE, key, L"", type, text.c_str(),
                                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) ==
                    ERROR_SUCCESS;
     }
 
 private:
-    std::optional<std::wstring> before_ = testkit::read_text(HKEY_CURRENT_USER, kUserChoice, L"ProgId");
+    std::optional<std::wstring> before_ =
+        testkit::read_text(HKEY_CURRENT_USER, kUserChoice, L"ProgId");
 };
 
 TEST_F(WindowsInfoBrowser, UserChoiceThenTheMachineWideAnswer)
