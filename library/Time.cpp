@@ -27,8 +27,8 @@ const ClassInfo kTime{
 
 namespace {
 
-// Each field in two digits or more: a record the clock did not fill may
-// hold any 16-bit value, up to five digits a field.
+// "HH:MM:SS", each field in two digits or more: a record that the clock did
+// not fill may hold any 16-bit value, up to five digits a field.
 Bstr clock_text(const SYSTEMTIME& t)
 {
     wchar_t text[17];
@@ -63,8 +63,8 @@ SYSTEMTIME utc_of(ULONGLONG units)
     return t;
 }
 
-// "YYYY-MM-DDTHH:MM:SS.mmm" and then `zone`: "Z", or the offset east of UTC
-// in minutes as "+HH:MM" or "-HH:MM".
+// "YYYY-MM-DDTHH:MM:SS.mmm" and then "Z" without an offset, or the offset
+// east of UTC, given in minutes, as "+HH:MM" or "-HH:MM".
 Bstr timestamp(const SYSTEMTIME& t, const LONG* offset_minutes)
 {
     wchar_t text[48];  // seven fields of up to five digits, separators, zone
