@@ -27,9 +27,9 @@ bool equals(BSTR text, const wchar_t* literal) noexcept
 }
 
 // Opens a key for one call; false when Windows refuses.
-bool open_key(LONG root_key, BSTR sub_key, REGSAM access, unique_hkey& key)
+bool open_key(LONG root_key, const wchar_t* sub_key, REGSAM access, unique_hkey& key)
 {
-    return call<Fn::RegOpenKeyExW>(root(root_key), text::wide(sub_key), 0, access, key.put()) == 0;
+    return call<Fn::RegOpenKeyExW>(root(root_key), sub_key, 0, access, key.put()) == 0;
 }
 
 bool is_text(DWORD type) noexcept
@@ -114,8 +114,12 @@ HRESULT Registry::CreateRegKey(LONG RootKey, BSTR strSubKey, LONG* KeyStatus, VA
         wchar_t key_class[] = L"1";
         SECURITY_ATTRIBUTES security{};
         unique_hkey key;
+        // A path with a NUL inside names no key: nothing is created.
+        const wchar_t* sub_key = text::exact_name(strSubKey);
+        if (!sub_key)
+            return;
         // Windows writes the disposition straight into the caller's KeyStatus.
-        if (call<Fn::RegCreateKeyExW>(root(RootKey), text::wide(strSubKey), 0, key_class,
+        if (call<Fn::RegCreateKeyExW>(root(RootKey), sub_key, 0, key_class,
                                       REG_OPTION_NON_VOLATILE, kCreateAccess, &security, key.put(),
                                       reinterpret_cast<DWORD*>(KeyStatus)) == 0) {
             created = VARIANT_TRUE;
@@ -131,11 +135,13 @@ HRESULT Registry::QueryRegValue(LONG RootKey, BSTR strSubKey, BSTR strValueName,
                                 VARIANT_BOOL* result)
 {
     return method(result, ByRef(strData), [&](VARIANT_BOOL& found) {
+        const wchar_t* sub_key = text::exact_name(strSubKey);
+        const wchar_t* name = text::exact_name(strValueName);
         unique_hkey key;
-        if (!open_key(RootKey, strSubKey, kQueryAccess, key))
+        if (!sub_key || !name || !open_key(RootKey, sub_key, kQueryAccess, key))
             return;
         ValueReader value;
-        if (value.read(key.get(), text::wide(strValueName))) {
+        if (value.read(key.get(), name)) {
             replace(strData, text_of(value));
             found = VARIANT_TRUE;
         }
@@ -147,12 +153,14 @@ HRESULT Registry::SetRegValue(LONG RootKey, BSTR SubKey, BSTR ValueName, BSTR* S
                               VARIANT_BOOL* result)
 {
     return method(result, ByRef(SettingBuffer), [&](VARIANT_BOOL& stored) {
+        const wchar_t* sub_key = text::exact_name(SubKey);
+        const wchar_t* name = text::exact_name(ValueName);
         unique_hkey key;
-        if (!open_key(RootKey, SubKey, kSetAccess, key))
+        if (!sub_key || !name || !open_key(RootKey, sub_key, kSetAccess, key))
             return;
         // The text as it is, with its NUL; the caller's text stays as given.
         const DWORD bytes = (SysStringLen(*SettingBuffer) + 1) * sizeof(wchar_t);
-        if (call<Fn::RegSetValueExW>(key.get(), text::wide(ValueName), 0, REG_SZ,
+        if (call<Fn::RegSetValueExW>(key.get(), name, 0, REG_SZ,
                                      reinterpret_cast<const BYTE*>(text::wide(*SettingBuffer)),
                                      bytes) == 0)
             stored = VARIANT_TRUE;

@@ -6,6 +6,8 @@
 // False, Empty or the empty text.
 #include <cmath>
 #include <cstring>
+#include <cwchar>
+#include <span>
 
 #include "Registry.h"
 #include "text.h"
@@ -120,6 +122,23 @@ REGSAM view_of(const VARIANT& argument)
     raise(kInvalidCall);
 }
 
+// A key path or value name as Windows gets it; raises 5 for a text with a
+// NUL inside, which would name another key or value.
+const wchar_t* name_of(BSTR text)
+{
+    const wchar_t* name = text::exact_name(text);
+    if (!name)
+        raise(kInvalidCall);
+    return name;
+}
+
+// Whether a key path names the root itself: Windows drops leading
+// backslashes, so a path of nothing else is the root.
+bool names_root(const wchar_t* path) noexcept
+{
+    return path[std::wcsspn(path, L"\\")] == L'\0';
+}
+
 // Where a method works: the root, the path below it and the view.
 struct Place {
     HKEY root;
@@ -127,7 +146,7 @@ struct Place {
     REGSAM view;
 
     Place(const VARIANT& root_key, BSTR sub, const VARIANT& view_argument)
-        : root(root_of(root_key)), sub_key(text::wide(sub)), view(view_of(view_argument))
+        : root(root_of(root_key)), sub_key(name_of(sub)), view(view_of(view_argument))
     {
     }
 
@@ -157,8 +176,10 @@ Whole whole_of(const VARIANT& v)
     if (V_VT(&v) == VT_BOOL)
         return {V_BOOL(&v) ? 1u : 0u, false};
     Variant real;
-    if (FAILED(change_type(real, v, VT_R8)) ||
-        std::floor(V_R8(real.get())) != V_R8(real.get()))
+    const HRESULT as_real = change_type(real, v, VT_R8);
+    if (as_real == DISP_E_OVERFLOW)
+        raise(kOverflow);  // a text past even a Double's range
+    if (FAILED(as_real) || std::floor(V_R8(real.get())) != V_R8(real.get()))
         raise(kTypeMismatch);
     Variant n;
     HRESULT hr = change_type(n, v, VT_I8);
@@ -190,92 +211,6 @@ bool is_number(VARTYPE type) noexcept
     }
 }
 
-
-// The items of an array argument: a one-dimensional array (of Variants, of
-// Bytes, of any type a Variant holds), or a JScript array, an object with a
-// `length` and numbered items. Raises 13 for anything else.
-class Items {
-public:
-    explicit Items(const VARIANT& v) : value_(v)
-    {
-        if (V_VT(&v) & VT_ARRAY) {
-            array_ = V_ARRAY(&v);
-            LONG low = 0, high = -1;
-            if (!array_ || SafeArrayGetDim(array_) != 1 ||
-                FAILED(SafeArrayGetLBound(array_, 1, &low)) ||
-                FAILED(SafeArrayGetUBound(array_, 1, &high)))
-                raise(kTypeMismatch);
-            low_ = low;
-            count_ = static_cast<ULONG>(high - low + 1);
-            return;
-        }
-        if (V_VT(&v) != VT_DISPATCH || !V_DISPATCH(&v))
-            raise(kTypeMismatch);
-        Variant length = property(L"length");
-        if (FAILED(VariantChangeType(length.get(), length.get(), 0, VT_I4)) ||
-            V_I4(length.get()) < 0)
-            raise(kTypeMismatch);
-        count_ = static_cast<ULONG>(V_I4(length.get()));
-    }
-
-    ULONG count() const noexcept { return count_; }
-
-    // Item i as a Variant of its own, never by reference.
-    Variant at(ULONG i) const
-    {
-        Variant item;
-        if (!array_) {
-            item = property(decimal(i).get());
-        } else {
-            VARTYPE type = VT_EMPTY;
-            LONG index = low_ + static_cast<LONG>(i);
-            // Items of a type that fits a Variant's eight bytes of value, or
-            // Variants; nothing else is registry data.
-            if (FAILED(SafeArrayGetVartype(array_, &type)) ||
-                (type != VT_VARIANT && type != VT_BSTR && (!is_number(type) || type == VT_DECIMAL)))
-                raise(kTypeMismatch);
-            void* into = type == VT_VARIANT ? static_cast<void*>(item.get())
-                                            : static_cast<void*>(&V_I4(item.get()));
-            if (FAILED(SafeArrayGetElement(array_, &index, into)))
-                raise(kTypeMismatch);
-            if (type != VT_VARIANT)
-                V_VT(item.get()) = type;
-        }
-        if (item.type() & VT_BYREF) {
-            Variant plain;
-            if (FAILED(VariantCopyInd(plain.get(), item.get())))
-                raise(kTypeMismatch);
-            return plain;
-        }
-        return item;
-    }
-
-private:
-    Variant property(LPCOLESTR name) const
-    {
-        IDispatch* object = V_DISPATCH(&value_);
-        DISPID id;
-        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-        DISPPARAMS none{};
-        Variant out;
-        if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) ||
-            FAILED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                                  out.get(), nullptr, nullptr)))
-            raise(kTypeMismatch);
-        return out;
-    }
-
-    const VARIANT& value_;
-    SAFEARRAY* array_ = nullptr;
-    LONG low_ = 0;
-    ULONG count_ = 0;
-};
-
-bool is_array(const VARIANT& v) noexcept
-{
-    return (V_VT(&v) & VT_ARRAY) || V_VT(&v) == VT_DISPATCH;
-}
-
 // A zero-based array of `n` Variants as the result; its items to fill.
 VARIANT* make_array(Variant& out, ULONG n)
 {
@@ -293,6 +228,90 @@ void shorten_array(Variant& out, ULONG n)
     SAFEARRAYBOUND bound{n, 0};
     if (FAILED(SafeArrayRedim(V_ARRAY(out.get()), &bound)))
         raise(kOutOfMemory);
+}
+
+bool is_array(const VARIANT& v) noexcept
+{
+    return (V_VT(&v) & VT_ARRAY) || V_VT(&v) == VT_DISPATCH;
+}
+
+// A property of a caller's object, such as a JScript array's `length` or
+// item "2"; raises 13 when the object does not give it.
+Variant property(IDispatch* object, LPCOLESTR name)
+{
+    DISPID id;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPPARAMS none{};
+    Variant out;
+    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) ||
+        FAILED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                              out.get(), nullptr, nullptr)))
+        raise(kTypeMismatch);
+    return out;
+}
+
+// A list argument read once, each item once, into an array of Variants
+// that this call owns: a one-dimensional array (of Variants, of Bytes, of
+// any type a Variant holds), or a JScript array, an object with a `length`
+// and numbered items. Sizes and types are checked on this copy and the copy
+// is what gets written, so a list that changes while it is read (another
+// thread's array, a client's object that answers differently each time)
+// cannot make the two differ. Raises 13 for anything else.
+Variant read_list(const VARIANT& v)
+{
+    Variant copy;
+    if (!(V_VT(&v) & VT_ARRAY)) {
+        if (V_VT(&v) != VT_DISPATCH || !V_DISPATCH(&v))
+            raise(kTypeMismatch);
+        Variant length = property(V_DISPATCH(&v), L"length");
+        if (FAILED(VariantChangeType(length.get(), length.get(), 0, VT_I4)) ||
+            V_I4(length.get()) < 0)
+            raise(kTypeMismatch);
+        const auto n = static_cast<ULONG>(V_I4(length.get()));
+        VARIANT* items = make_array(copy, n);
+        for (ULONG i = 0; i < n; ++i)
+            property(V_DISPATCH(&v), decimal(i).get()).release(&items[i]);
+    } else {
+        SAFEARRAY* array = V_ARRAY(&v);
+        LONG low = 0, high = -1;
+        VARTYPE type = VT_EMPTY;
+        // Items of a type that fits a Variant's eight bytes of value, or
+        // Variants; nothing else is registry data.
+        if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetLBound(array, 1, &low)) ||
+            FAILED(SafeArrayGetUBound(array, 1, &high)) ||
+            FAILED(SafeArrayGetVartype(array, &type)) ||
+            (type != VT_VARIANT && type != VT_BSTR && (!is_number(type) || type == VT_DECIMAL)))
+            raise(kTypeMismatch);
+        VARIANT* items = make_array(copy, static_cast<ULONG>(high - low + 1));
+        for (LONG index = low; index <= high; ++index) {
+            VARIANT* item = &items[index - low];
+            if (FAILED(SafeArrayGetElement(array, &index,
+                                           type == VT_VARIANT ? static_cast<void*>(item)
+                                                              : static_cast<void*>(&V_I4(item)))))
+                raise(kTypeMismatch);
+            if (type != VT_VARIANT)
+                V_VT(item) = type;
+        }
+    }
+    // Items held by reference become values of their own.
+    for (VARIANT& item : std::span(static_cast<VARIANT*>(V_ARRAY(copy.get())->pvData),
+                                   V_ARRAY(copy.get())->rgsabound[0].cElements)) {
+        if (V_VT(&item) & VT_BYREF) {
+            Variant plain;
+            if (FAILED(VariantCopyInd(plain.get(), &item)))
+                raise(kTypeMismatch);
+            VariantClear(&item);
+            plain.release(&item);
+        }
+    }
+    return copy;
+}
+
+// The items of a list that read_list made.
+std::span<const VARIANT> items_of(const VARIANT& list) noexcept
+{
+    const SAFEARRAY* array = V_ARRAY(&list);
+    return {static_cast<const VARIANT*>(array->pvData), array->rgsabound[0].cElements};
 }
 
 void put_text(VARIANT* v, std::wstring_view text)
@@ -424,8 +443,8 @@ DWORD type_taken(const VARIANT& value)
         return whole_of(value).fits_32_bits() ? REG_DWORD : REG_QWORD;
     if (!is_array(value))
         raise(kTypeMismatch);
-    const Items items(value);
-    if (items.count() > 0 && items.at(0).type() == VT_BSTR)
+    const auto items = items_of(value);
+    if (!items.empty() && V_VT(&items[0]) == VT_BSTR)
         return REG_MULTI_SZ;
     return REG_BINARY;
 }
@@ -479,9 +498,8 @@ template <class Each> void each_text(const VARIANT& value, Each each)
         each(value);
         return;
     }
-    const Items items(value);
-    for (ULONG i = 0; i < items.count(); ++i)
-        each(*items.at(i).get());
+    for (const VARIANT& item : items_of(value))
+        each(item);
 }
 
 // Each entry and its NUL, then the NUL that ends the list. An entry must be
@@ -508,24 +526,32 @@ void multi_text_data(const VARIANT& value, Data& data)
 
 void binary_data(const VARIANT& value, Data& data)
 {
-    const Items items(value);
-    BYTE* out = data.room(items.count());
-    for (ULONG i = 0; i < items.count(); ++i) {
-        const Variant item = items.at(i);
-        if (!is_number(item.type()))
+    if (!is_array(value))
+        raise(kTypeMismatch);
+    const auto items = items_of(value);
+    BYTE* out = data.room(static_cast<DWORD>(items.size()));
+    for (const VARIANT& item : items) {
+        if (!is_number(V_VT(&item)))
             raise(kTypeMismatch);
-        const Whole n = whole_of(*item.get());
+        const Whole n = whole_of(item);
         if (n.negative || n.bits > 255)
             raise(kOverflow);
-        out[i] = static_cast<BYTE>(n.bits);
+        *out++ = static_cast<BYTE>(n.bits);
     }
 }
 
 // The data RegWriteValue stores, checked before anything is written.
 Data data_of(const VARIANT& value_argument, const VARIANT& type_argument)
 {
-    const Arg value(value_argument);
+    const Arg given(value_argument);
     const Arg type(type_argument);
+    // A list is read here, once: everything below sees only the copy.
+    Variant list;
+    const VARIANT* value = &*given;
+    if (is_array(*value)) {
+        list = read_list(*value);
+        value = list.get();
+    }
     Data data;
     data.type = type.missing() ? type_taken(*value) : type_asked(type);
     switch (data.type) {
@@ -545,6 +571,35 @@ Data data_of(const VARIANT& value_argument, const VARIANT& type_argument)
         break;
     }
     return data;
+}
+
+// ---------------------------------------------------------------- deleting
+
+// Deletes every key below parent\name, depth first, leaving the key itself.
+// Each level is opened and deleted with the view flag: a key opened below a
+// handle of one view is not kept in that view on every system, so the flag
+// goes with every call. A link is opened as itself, never followed into the
+// tree it points to. A key that refuses stays, and so do the keys above it.
+void delete_subkeys(HKEY parent, const wchar_t* name, REGSAM view)
+{
+    unique_hkey key;
+    if (call<Fn::RegOpenKeyExW>(parent, name, REG_OPTION_OPEN_LINK, KEY_ENUMERATE_SUB_KEYS | view,
+                                key.put()) != 0)
+        return;
+    // Room for one name (at most 255 characters) at this level, on the heap:
+    // a tree may be hundreds of levels deep.
+    constexpr DWORD kRoom = 256;
+    const Bstr child = Bstr::bytes(kRoom * sizeof(wchar_t));
+    DWORD index = 0;  // the keys before it refused to go
+    for (;;) {
+        DWORD length = kRoom;
+        if (call<Fn::RegEnumKeyExW>(key.get(), index, child.get(), &length, nullptr, nullptr,
+                                    nullptr, nullptr) != 0)
+            return;
+        delete_subkeys(key.get(), child.get(), view);
+        if (call<Fn::RegDeleteKeyExW>(key.get(), child.get(), view, 0) != 0)
+            ++index;
+    }
 }
 
 // ---------------------------------------------------------------- listing
@@ -592,9 +647,10 @@ HRESULT Registry::RegReadValue(VARIANT RootKey, BSTR SubKey, BSTR ValueName, VAR
 {
     return method(result, [&](Variant& value) {
         const Place place(RootKey, SubKey, View);
+        const wchar_t* name = name_of(ValueName);
         unique_hkey key;
         ValueReader reader;
-        if (place.open(KEY_QUERY_VALUE, key) && reader.read(key.get(), text::wide(ValueName)))
+        if (place.open(KEY_QUERY_VALUE, key) && reader.read(key.get(), name))
             read_into(reader, value);
     });
 }
@@ -604,12 +660,13 @@ HRESULT Registry::RegWriteValue(VARIANT RootKey, BSTR SubKey, BSTR ValueName, VA
 {
     return method(result, [&](VARIANT_BOOL& written) {
         const Place place(RootKey, SubKey, View);
+        const wchar_t* name = name_of(ValueName);
         const Data data = data_of(Value, ValueType);
         unique_hkey key;
         if (call<Fn::RegCreateKeyExW>(place.root, place.sub_key, 0, nullptr,
                                       REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | place.view,
                                       nullptr, key.put(), nullptr) == 0 &&
-            call<Fn::RegSetValueExW>(key.get(), text::wide(ValueName), 0, data.type,
+            call<Fn::RegSetValueExW>(key.get(), name, 0, data.type,
                                      reinterpret_cast<const BYTE*>(data.bytes.get()),
                                      data.size) == 0)
             written = VARIANT_TRUE;
@@ -621,9 +678,9 @@ HRESULT Registry::RegDeleteValue(VARIANT RootKey, BSTR SubKey, BSTR ValueName, V
 {
     return method(result, [&](VARIANT_BOOL& deleted) {
         const Place place(RootKey, SubKey, View);
+        const wchar_t* name = name_of(ValueName);
         unique_hkey key;
-        if (place.open(KEY_SET_VALUE, key) &&
-            call<Fn::RegDeleteValueW>(key.get(), text::wide(ValueName)) == 0)
+        if (place.open(KEY_SET_VALUE, key) && call<Fn::RegDeleteValueW>(key.get(), name) == 0)
             deleted = VARIANT_TRUE;
     });
 }
@@ -633,15 +690,10 @@ HRESULT Registry::RegDeleteKey(VARIANT RootKey, BSTR SubKey, VARIANT Recursive, 
 {
     return method(result, [&](VARIANT_BOOL& deleted) {
         const Place place(RootKey, SubKey, View);
-        if (SysStringLen(SubKey) == 0)
-            raise(kInvalidCall);  // never a root
-        if (optional_flag(Recursive)) {
-            unique_hkey key;
-            if (!place.open(DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE, key))
-                return;
-            call<Fn::RegDeleteTreeW>(key.get(), nullptr);
-            key.close();
-        }
+        if (names_root(place.sub_key))
+            raise(kInvalidCall);  // never a root, in either view
+        if (optional_flag(Recursive))
+            delete_subkeys(place.root, place.sub_key, place.view);
         if (call<Fn::RegDeleteKeyExW>(place.root, place.sub_key, place.view, 0) == 0)
             deleted = VARIANT_TRUE;
     });
@@ -666,11 +718,12 @@ HRESULT Registry::RegValueType(VARIANT RootKey, BSTR SubKey, BSTR ValueName, VAR
 {
     return method(result, [&](Bstr& name) {
         const Place place(RootKey, SubKey, View);
+        const wchar_t* value_name = name_of(ValueName);
         unique_hkey key;
         DWORD type = REG_NONE;
         if (!place.open(KEY_QUERY_VALUE, key) ||
-            call<Fn::RegQueryValueExW>(key.get(), text::wide(ValueName), nullptr, &type, nullptr,
-                                       nullptr) != 0)
+            call<Fn::RegQueryValueExW>(key.get(), value_name, nullptr, &type, nullptr, nullptr) !=
+                0)
             return;
         name = type < std::size(kTypeNames) ? Bstr::join({kTypeNames[type].name}) : decimal(type);
     });
@@ -694,10 +747,10 @@ HRESULT Registry::RegValueExists(VARIANT RootKey, BSTR SubKey, BSTR ValueName, V
 {
     return method(result, [&](VARIANT_BOOL& exists) {
         const Place place(RootKey, SubKey, View);
+        const wchar_t* name = name_of(ValueName);
         unique_hkey key;
         if (place.open(KEY_QUERY_VALUE, key) &&
-            call<Fn::RegQueryValueExW>(key.get(), text::wide(ValueName), nullptr, nullptr, nullptr,
-                                       nullptr) == 0)
+            call<Fn::RegQueryValueExW>(key.get(), name, nullptr, nullptr, nullptr, nullptr) == 0)
             exists = VARIANT_TRUE;
     });
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cwchar>
 
 #include "com.h"
 
@@ -15,6 +16,16 @@ namespace tarnwick::text {
 inline const wchar_t* wide(BSTR s) noexcept
 {
     return s ? s : L"";
+}
+
+// The one way a caller's text becomes the name of a registry key or value:
+// its NUL-terminated text, or null when a NUL stands inside it. Windows
+// reads a name up to its first NUL, so such a text would name another key
+// or value (a shorter path, a root) than the one the caller wrote.
+inline const wchar_t* exact_name(BSTR s) noexcept
+{
+    const UINT n = SysStringLen(s);
+    return n > 0 && std::wmemchr(s, L'\0', n) ? nullptr : wide(s);
 }
 
 // Writes the decimal digits of n at `out`, with zeros in front up to
