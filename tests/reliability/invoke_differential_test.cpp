@@ -23,7 +23,9 @@
 //    answer with a conversion's error; ours answers DISP_E_BADPARAMCOUNT.
 // The arguments keep the registry as it was: writes store the same value
 // twice, deletes aim at what does not exist, keys are created only where
-// they exist already.
+// they exist already. Now and then a path or name is one that must reach
+// nothing (NUL-led, a NUL after our key or inside a name, backslashes only
+// for the root), and canary keys in the roots must survive the run.
 //   TARNWICK_DIFF_CALLS  number of calls (default 100000)
 //   TARNWICK_DIFF_SEED   seed (default 20261208)
 #include <gtest/gtest.h>
@@ -106,11 +108,40 @@ void put_text(VARIANT& v, const std::wstring& s)
     V_BSTR(&v) = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
 }
 
+// A path that names nothing to touch: refused for its NUL, or, with
+// `root`, the root itself, which only a delete refuses.
+std::wstring guarded_path(Random& r, const std::wstring& area, bool root)
+{
+    using namespace std::string_literals;
+    switch (r.below(root ? 4 : 2)) {
+    case 0: return L"\0"s + area + L"\\a";
+    case 1: return area + L"\0\\a"s;
+    case 2: return L"\\";
+    default: return r.chance(2) ? L"" : L"\\\\";
+    }
+}
+
 // A plain value for the role, kept so that the registry does not change.
 void value_for(Role role, Random& r, const std::wstring& area, VARIANT& v)
 {
+    using namespace std::string_literals;
     VariantInit(&v);
     auto number = [&](LONG n) { V_VT(&v) = VT_I4, V_I4(&v) = n; };
+    if (r.chance(8)) {
+        switch (role) {
+        case Role::Key:
+        case Role::MissingKey:
+            return put_text(v, guarded_path(r, area, true));
+        case Role::CreatedKey:
+            return put_text(v, guarded_path(r, area, false));
+        case Role::Name:
+            return put_text(v, L"s\0x"s);
+        case Role::WrittenName:
+            return put_text(v, L"w\0x"s);
+        default:
+            break;
+        }
+    }
     switch (role) {
     case Role::LongRoot:
         return number(r.chance(4) ? (r.chance(2) ? 0 : 7) : static_cast<LONG>(0x80000001));
@@ -323,6 +354,10 @@ TEST(InvokeDifferential, OursAgreesWithThePlatformsInvoke)
     const DWORD d = 42;
     ASSERT_EQ(set_wide(HKEY_CURRENT_USER, area + L"\\a", L"d", REG_DWORD, &d, 4), ERROR_SUCCESS);
     ASSERT_EQ(set_wide(HKEY_CURRENT_USER, area + L"\\a", L"m", REG_MULTI_SZ, L"x\0y\0", 10), ERROR_SUCCESS);
+    const std::wstring canary = L"TarnwickCanary-" + std::to_wstring(GetCurrentProcessId());
+    const HKEY roots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+    for (HKEY root : roots)
+        ASSERT_EQ(make_key(root, canary + L"\\inner"), ERROR_SUCCESS);
 
     const char* env_calls = std::getenv("TARNWICK_DIFF_CALLS");
     const char* env_seed = std::getenv("TARNWICK_DIFF_SEED");
@@ -445,6 +480,10 @@ TEST(InvokeDifferential, OursAgreesWithThePlatformsInvoke)
         }
     }
     delete_tree(HKEY_CURRENT_USER, area);
+    for (HKEY root : roots) {
+        EXPECT_TRUE(key_exists(root, canary + L"\\inner")) << "a root lost its canary";
+        delete_tree(root, canary);
+    }
     unsigned ours = 0;
     for (const auto& [key, times] : differences) {
         const bool platform = key.rfind("platform: ", 0) == 0;
