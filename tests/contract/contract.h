@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "keys.h"
 #include "methods.h"
@@ -26,11 +27,28 @@ inline std::optional<std::wstring> classes_value(const std::wstring& key, const 
     return read_text(HKEY_CLASSES_ROOT, key, name);
 }
 
-// Entries in the method table of a class's interface: the seven of
-// IDispatch, then the class's own methods.
-inline unsigned vtable_entries(const ClassRef& cls)
+// The methods that interface `iid` declares itself, in method-table order.
+inline std::vector<const Method*> methods_declared_by(const IID& iid)
 {
-    return 7 + static_cast<unsigned>(methods_of(cls).size());
+    std::vector<const Method*> out;
+    for (const Method& m : methods())
+        if (*m.iid == iid)
+            out.push_back(&m);
+    return out;
+}
+
+// Entries in the method table of one of a class's interfaces: the seven of
+// IDispatch, then the class's methods up to that interface's last (each
+// interface of a class derives from the one before it).
+inline unsigned vtable_entries(const ClassRef& cls, const IID& iid)
+{
+    unsigned entries = 7, through = 7;
+    for (const Method* m : methods_of(cls)) {
+        ++entries;
+        if (*m->iid == iid)
+            through = entries;
+    }
+    return through;
 }
 
 inline bool same_text_ignoring_case(const std::wstring& a, const std::wstring& b)

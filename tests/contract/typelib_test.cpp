@@ -164,8 +164,8 @@ TEST_F(ContractTypeLib, DualInterfaces)
         EXPECT_EQ(a->guid, *c.iid);
         EXPECT_EQ(a->wMajorVerNum, 1);
         EXPECT_EQ(a->wMinorVerNum, 0);
-        EXPECT_EQ(a->cbSizeVft, vtable_entries(c) * sizeof(void*));
-        EXPECT_EQ(a->cFuncs, vtable_entries(c) - 7);
+        EXPECT_EQ(a->cbSizeVft, vtable_entries(c, *c.iid) * sizeof(void*));
+        EXPECT_EQ(a->cFuncs, methods_declared_by(*c.iid).size());
         EXPECT_EQ(a->cVars, 0);
         EXPECT_EQ(a->lcid, 0u);
 
@@ -329,19 +329,32 @@ VARTYPE type_of(const TYPEDESC& t)
 
 TEST_F(ContractTypeLib, EveryMethodOfTheMethodTableSide)
 {
-    for (const ClassRef* each : kClassRefs) {
-        const ClassRef& c = *each;
-        SCOPED_TRACE(narrow(c.iface));
+    struct Interface {
+        const ClassRef* cls;
+        const IID* iid;
+        const wchar_t* name;
+    };
+    std::vector<Interface> interfaces;
+    for (const ClassRef* c : kClassRefs) {
+        interfaces.push_back({c, c->iid, c->iface});
+        if (c->iid2)
+            interfaces.push_back({c, c->iid2, c->iface2});
+    }
+    for (const auto& [cls, iid, name] : interfaces) {
+        SCOPED_TRACE(narrow(name));
         Com<ITypeInfo> dispatch;
-        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*c.iid, dispatch.put()), S_OK);
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*iid, dispatch.put()), S_OK);
         auto vt = vtable_side(dispatch.get());
         ASSERT_TRUE(vt);
+        // The table lists each interface's methods in method-table order,
+        // after those of the interfaces it derives from.
+        const std::vector<const Method*> declared = methods_declared_by(*iid);
+        const unsigned first = vtable_entries(*cls, *iid) - static_cast<unsigned>(declared.size());
         unsigned index = 0;
-        // The table lists each class's methods in method-table order.
-        for (const Method* each_method : methods_of(c)) {
+        for (const Method* each_method : declared) {
             const Method& m = *each_method;
             SCOPED_TRACE(narrow(m.name));
-            const unsigned position = 7 + index;
+            const unsigned position = first + index;
             Func f(vt.get(), index++);
             ASSERT_TRUE(f.f);
             EXPECT_EQ(f->memid, m.id);
@@ -350,16 +363,17 @@ TEST_F(ContractTypeLib, EveryMethodOfTheMethodTableSide)
             EXPECT_EQ(f->invkind, INVOKE_FUNC);
             EXPECT_EQ(f->callconv, CC_STDCALL);
             EXPECT_EQ(f->wFuncFlags, 0);
-            EXPECT_EQ(f->cParamsOpt, 0);
+            EXPECT_EQ(f->cParamsOpt, static_cast<SHORT>(m.count() - m.required()));
             EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_HRESULT);
             const size_t count = m.params.size() + (m.result != VT_EMPTY ? 1 : 0);
             ASSERT_EQ(static_cast<size_t>(f->cParams), count);
             for (size_t p = 0; p < m.params.size(); ++p) {
                 SCOPED_TRACE(narrow(m.params[p].name));
                 const ELEMDESC& e = f->lprgelemdescParam[p];
-                // In/out exactly when passed by reference.
+                // In/out exactly when passed by reference; optional as the table says.
                 EXPECT_EQ(e.paramdesc.wParamFlags,
-                          m.by_ref(p) ? PARAMFLAG_FIN | PARAMFLAG_FOUT : PARAMFLAG_FIN);
+                          (m.by_ref(p) ? PARAMFLAG_FIN | PARAMFLAG_FOUT : PARAMFLAG_FIN) |
+                              (m.params[p].optional ? PARAMFLAG_FOPT : 0));
                 EXPECT_EQ(type_of(e.tdesc), m.params[p].type);
             }
             if (m.result != VT_EMPTY) {
@@ -401,7 +415,7 @@ TEST_F(ContractTypeLib, DispatchIdentifiersByName)
     for (const Method& m : methods()) {
         SCOPED_TRACE(narrow(m.name));
         Com<ITypeInfo> dispatch;
-        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*m.owner->iid, dispatch.put()), S_OK);
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(*m.iid, dispatch.put()), S_OK);
         std::vector<LPOLESTR> names{const_cast<LPOLESTR>(m.name)};
         for (const auto& p : m.params)
             names.push_back(const_cast<LPOLESTR>(p.name));

@@ -84,7 +84,7 @@ TEST(Apartments, EightThreadsOfEveryClassLoseNothing)
 {
     Apartment apartment;
     ASSERT_TRUE(seam().ok());
-    Rebind restart = refuse_restarts();
+    RestartsRefused restart = refuse_restarts();
     const std::wstring base = test_key(L"reliability\\apartments");
     delete_tree(HKEY_CURRENT_USER, base);
     for (unsigned i = 0; i < kThreads; ++i)

@@ -96,13 +96,12 @@ inline std::vector<Step> round_of(const ClassRef& cls, const Area& area, unsigne
 // `object` is the default interface of an object of class `cls`; it takes
 // no reference of its own, so a caller can watch the count. Calls
 // after(method name) after every call; returns the number of calls. Reboot
-// is only called while its restart request goes to the refusing stand-in.
+// is only called while its restart requests go to the refusing stand-ins.
 template <class After>
 unsigned exercise(IDispatch* object, const ClassRef& cls, const Area& area, unsigned round,
                   After&& after)
 {
-    if (&cls == &kRebootRef &&
-        seam().bound("ExitWindowsEx") != reinterpret_cast<void*>(&refuse_restart)) {
+    if (&cls == &kRebootRef && !restarts_refused()) {
         ADD_FAILURE() << "Reboot called without the refusing stand-in";
         return 0;
     }

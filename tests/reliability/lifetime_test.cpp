@@ -12,7 +12,7 @@ TEST(Lifetime, CountsFollowEveryOperationOnEveryInterface)
 {
     Apartment apartment;
     ASSERT_TRUE(seam().ok());
-    Rebind restart = refuse_restarts();
+    RestartsRefused restart = refuse_restarts();
     const Area area{test_key(L"reliability\\lifetime"),
                     test_key(L"reliability\\lifetime") + L"\\missing"};
     delete_tree(HKEY_CURRENT_USER, area.key);

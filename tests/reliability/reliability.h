@@ -53,18 +53,45 @@ inline void invoke(Invoked& out, IDispatch* object, DISPID id, std::vector<VARIA
                             &out.arg_err);
 }
 
-// A restart request that never reaches Windows: counts and refuses.
+// Requests to restart the machine, now or after a delay, or to call a
+// delayed restart off, that never reach Windows: each is counted and refused.
 inline LONG g_restart_requests = 0;
 inline BOOL WINAPI refuse_restart(UINT, DWORD)
 {
     InterlockedIncrement(&g_restart_requests);
     return FALSE;
 }
-
-// The refusing stand-in for restarts, for as long as the guard lives.
-inline Rebind refuse_restarts()
+inline BOOL WINAPI refuse_delayed_restart(LPWSTR, LPWSTR, DWORD, BOOL, BOOL, DWORD)
 {
-    return TESTKIT_STAND_IN(ExitWindowsEx, &refuse_restart);
+    InterlockedIncrement(&g_restart_requests);
+    return FALSE;
+}
+inline BOOL WINAPI refuse_calling_off(LPWSTR)
+{
+    InterlockedIncrement(&g_restart_requests);
+    return FALSE;
+}
+
+// The refusing stand-ins for all three, for as long as the guard lives.
+struct RestartsRefused {
+    Rebind now, delayed, called_off;
+};
+inline RestartsRefused refuse_restarts()
+{
+    return {TESTKIT_STAND_IN(ExitWindowsEx, &refuse_restart),
+            TESTKIT_STAND_IN(InitiateSystemShutdownExW, &refuse_delayed_restart),
+            TESTKIT_STAND_IN(AbortSystemShutdownW, &refuse_calling_off)};
+}
+
+// Whether the library calls the refusing stand-ins for all three now.
+inline bool restarts_refused()
+{
+    auto is = [](const char* function, auto stand_in) {
+        return seam().bound(function) == reinterpret_cast<void*>(stand_in);
+    };
+    return is("ExitWindowsEx", &refuse_restart) &&
+           is("InitiateSystemShutdownExW", &refuse_delayed_restart) &&
+           is("AbortSystemShutdownW", &refuse_calling_off);
 }
 
 }  // namespace reliability

@@ -1,6 +1,9 @@
 // The classes of the library and every public method as a client sees it,
-// in one table: class, dispatch id, parameters, result, good arguments for a
-// call that succeeds, and the call through the method table.
+// in one table: class and interface, dispatch id, parameters, result, good
+// arguments for a call that succeeds, and the call through the method table.
+// The build writes the table itself from the IDL (methods_table.h, by
+// cmake/methods-table.py), so a method the IDL gains is in it at once; the
+// good arguments follow from what each parameter is for, by its name (kRoles).
 #pragma once
 
 #include <windows.h>
@@ -13,6 +16,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "testkit.h"
 
@@ -77,6 +82,12 @@ public:
         V_VT(&v) = VT_I4;
         V_I4(&v) = n;
     }
+    void boolean(bool b)
+    {
+        Variant& v = add();
+        V_VT(&v) = VT_BOOL;
+        V_BOOL(&v) = b ? VARIANT_TRUE : VARIANT_FALSE;
+    }
     void text(const std::wstring& s)
     {
         Variant& v = add();
@@ -107,15 +118,17 @@ private:
 struct Param {
     const wchar_t* name;
     VARTYPE type;  // VT_BYREF marks an in/out parameter
+    bool optional;
 };
 
 struct Method {
     const ClassRef* owner;
+    const wchar_t* iface;  // the interface that declares it, "_Registry2"
+    const IID* iid;
     const wchar_t* name;
     DISPID id;
     std::vector<Param> params;
     VARTYPE result;  // VT_EMPTY: none
-    void (*good)(const Place&, Args&);
     // Calls the method through the method table of `object` (its default
     // interface, or IDispatch, which is the same) with `args`, whose
     // by-reference variables take what the method hands back. `result` gets
@@ -125,7 +138,55 @@ struct Method {
     HRESULT (*call)(IDispatch* object, Args& args, Variant& result, int null_at);
 
     UINT count() const { return static_cast<UINT>(params.size()); }
+    // The parameters a caller must pass: those before the first optional one.
+    UINT required() const
+    {
+        UINT n = 0;
+        while (n < count() && !params[n].optional)
+            ++n;
+        return n;
+    }
     bool by_ref(size_t p) const { return p < params.size() && (params[p].type & VT_BYREF); }
+    // The type of the parameter of that name; VT_EMPTY when there is none.
+    VARTYPE type_of(const wchar_t* param) const
+    {
+        for (const Param& p : params)
+            if (std::wstring(p.name) == param)
+                return p.type;
+        return VT_EMPTY;
+    }
+    // Handle-level: the root key comes as its handle value, a Long.
+    bool handle_level() const { return type_of(L"RootKey") == VT_I4; }
+
+    // The arguments of a call that succeeds, aimed at `place`: each
+    // parameter's by its role (kRoles below).
+    void good(const Place& place, Args& args) const;
+
+    // Whether `r` has the result's type: any type for a Variant result.
+    bool gives(const VARIANT& r) const { return result == VT_VARIANT || V_VT(&r) == result; }
+    // Whether `r` is what a failed call leaves in the result: the null
+    // string, False, zero, or Empty for a Variant.
+    bool cleared(const VARIANT& r) const
+    {
+        if (result == VT_VARIANT)
+            return V_VT(&r) == VT_EMPTY;
+        if (V_VT(&r) != result)
+            return false;
+        switch (result) {
+        case VT_BSTR:
+            return V_BSTR(&r) == nullptr;
+        case VT_BOOL:
+            return V_BOOL(&r) == VARIANT_FALSE;
+        case VT_I2:
+            return V_I2(&r) == 0;
+        case VT_I4:
+            return V_I4(&r) == 0;
+        case VT_R8:
+            return V_R8(&r) == 0;
+        default:
+            return false;
+        }
+    }
 
     // rgvarg for `args`: a by-reference parameter gets the caller's variable
     // by reference, as script hosts pass it (every argument so with
@@ -151,6 +212,11 @@ template <> inline BSTR take<BSTR>(Variant& v)
 {
     return V_BSTR(&v);
 }
+// By value: the callee reads the caller's variable and leaves it to the caller.
+template <> inline VARIANT take<VARIANT>(Variant& v)
+{
+    return v;
+}
 template <> inline LONG* take<LONG*>(Variant& v)
 {
     return &V_I4(&v);
@@ -174,6 +240,10 @@ template <> struct Slot<VT_I4> {
     LONG value = 7;
     void into(Variant& r) { V_VT(&r) = VT_I4, V_I4(&r) = value; }
 };
+template <> struct Slot<VT_R8> {
+    double value = 7;
+    void into(Variant& r) { V_VT(&r) = VT_R8, V_R8(&r) = value; }
+};
 template <> struct Slot<VT_BSTR> {
     BSTR stale = SysAllocString(L"stale");
     BSTR value = stale;
@@ -183,6 +253,10 @@ template <> struct Slot<VT_BSTR> {
             SysFreeString(stale);
         V_VT(&r) = VT_BSTR, V_BSTR(&r) = value;
     }
+};
+template <> struct Slot<VT_VARIANT> {
+    VARIANT value = v_i4(7);
+    void into(Variant& r) { static_cast<VARIANT&>(r) = value; }  // r owns it now
 };
 
 template <class F> struct Caller;
@@ -227,82 +301,113 @@ HRESULT call(IDispatch* object, Args& args, Variant& result, int null_at)
 
 }  // namespace table
 
-// A table entry for method F of the class's interface, with result type R.
-template <auto F, VARTYPE R>
-Method define(
-    const ClassRef& owner, const wchar_t* name, DISPID id, std::vector<Param> params,
-    void (*good)(const Place&, Args&) = [](const Place&, Args&) {})
+// What a parameter is for, by its name: the good arguments follow from it.
+enum class Role {
+    unknown,
+    root,        // RootKey
+    key_path,    // below the root
+    value_name,  // a value of that key
+    data,        // what a write stores, or the buffer a read fills
+    zero,        // a Long 0: KeyStatus, View
+    type_name,   // ValueType
+    flag,        // Recursive, Force
+    seconds,     // the delay before a restart
+    message,     // the warning before a restart
+    command,     // a command line to cut down to its program
+};
+struct RoleName {
+    const wchar_t* param;
+    Role role;
+};
+inline constexpr RoleName kRoles[] = {
+    {L"RootKey", Role::root},
+    {L"strSubKey", Role::key_path},
+    {L"SubKey", Role::key_path},
+    {L"strKeyName", Role::key_path},
+    {L"strValueName", Role::value_name},
+    {L"ValueName", Role::value_name},
+    {L"strData", Role::data},
+    {L"SettingBuffer", Role::data},
+    {L"strValue", Role::data},
+    {L"Value", Role::data},
+    {L"KeyStatus", Role::zero},
+    {L"View", Role::zero},
+    {L"ValueType", Role::type_name},
+    {L"Recursive", Role::flag},
+    {L"Force", Role::flag},
+    {L"Seconds", Role::seconds},
+    {L"Message", Role::message},
+    {L"strPath", Role::command},
+};
+
+inline Role role_of(const Param& param)
 {
-    return {&owner, name, id, std::move(params), R, good, table::call<F, R>};
+    for (const RoleName& r : kRoles)
+        if (std::wstring(r.param) == param.name)
+            return r.role;
+    return Role::unknown;
 }
 
-// Every public method, each class's in method-table order.
-inline const std::vector<Method>& methods()
+// The methods whose key path names the key they create or delete: the
+// good call aims at `sub` below the place's key.
+inline bool makes_or_deletes_key(const Method& m)
 {
-    static const std::vector<Method> all = {
-        define<&_Reboot::Reboot, VT_I2>(kRebootRef, L"Reboot", 0x60030000, {}),
-        define<&_Registry::CreateRegKey, VT_BOOL>(
-            kRegistryRef, L"CreateRegKey", 0x60030001,
-            {{L"RootKey", VT_I4}, {L"strSubKey", VT_BSTR}, {L"KeyStatus", VT_BYREF | VT_I4}},
-            [](const Place& p, Args& a) {
-                a.number(p.root), a.text(p.key + L"\\" + p.sub), a.number(0);
-            }),
-        define<&_Registry::QueryRegValue, VT_BOOL>(kRegistryRef, L"QueryRegValue", 0x60030002,
-                                                   {{L"RootKey", VT_I4},
-                                                    {L"strSubKey", VT_BSTR},
-                                                    {L"strValueName", VT_BSTR},
-                                                    {L"strData", VT_BYREF | VT_BSTR}},
-                                                   [](const Place& p, Args& a) {
-                                                       a.number(p.root), a.text(p.key),
-                                                           a.text(p.value), a.text(p.text);
-                                                   }),
-        define<&_Registry::SetRegValue, VT_BOOL>(kRegistryRef, L"SetRegValue", 0x60030003,
-                                                 {{L"RootKey", VT_I4},
-                                                  {L"SubKey", VT_BSTR},
-                                                  {L"ValueName", VT_BSTR},
-                                                  {L"SettingBuffer", VT_BYREF | VT_BSTR}},
-                                                 [](const Place& p, Args& a) {
-                                                     a.number(p.root), a.text(p.key),
-                                                         a.text(p.value), a.text(p.text);
-                                                 }),
-        define<&_Registry::RegReadString, VT_BSTR>(kRegistryRef, L"RegReadString", 0x60030004,
-                                                   {{L"RootKey", VT_BSTR},
-                                                    {L"strKeyName", VT_BYREF | VT_BSTR},
-                                                    {L"strValueName", VT_BYREF | VT_BSTR}},
-                                                   [](const Place& p, Args& a) {
-                                                       a.text(p.root_name), a.text(p.named_key),
-                                                           a.text(p.value);
-                                                   }),
-        define<&_Registry::RegWriteString, VT_I2>(kRegistryRef, L"RegWriteString", 0x60030005,
-                                                  {{L"RootKey", VT_BSTR},
-                                                   {L"strKeyName", VT_BSTR},
-                                                   {L"strValueName", VT_BSTR},
-                                                   {L"strValue", VT_BSTR}},
-                                                  [](const Place& p, Args& a) {
-                                                      a.text(p.root_name), a.text(p.named_key),
-                                                          a.text(p.value), a.text(p.text);
-                                                  }),
-        define<&_Registry::RegCreateKey, VT_I2>(
-            kRegistryRef, L"RegCreateKey", 0x60030006,
-            {{L"RootKey", VT_BYREF | VT_BSTR}, {L"strKeyName", VT_BYREF | VT_BSTR}},
-            [](const Place& p, Args& a) {
-                a.text(p.root_name), a.text(p.named_key + L"\\" + p.sub);
-            }),
-        define<&_Time::CurrentGMTTime, VT_BSTR>(kTimeRef, L"CurrentGMTTime", 0x60030000, {}),
-        define<&_Time::CurrentLocalTime, VT_BSTR>(kTimeRef, L"CurrentLocalTime", 0x60030001, {}),
-        define<&_WindowsInfo::GetOSType, VT_I4>(kWindowsInfoRef, L"GetOSType", 0x60030000, {}),
-        define<&_WindowsInfo::GetOSVersionInfo, VT_BSTR>(kWindowsInfoRef, L"GetOSVersionInfo",
-                                                         0x60030001, {}),
-        define<&_WindowsInfo::GetWebBrowser, VT_BSTR>(kWindowsInfoRef, L"GetWebBrowser", 0x60030002,
-                                                      {}),
-        define<&_WindowsInfo::GetLocation, VT_EMPTY>(
-            kWindowsInfoRef, L"GetLocation", 0x60030003, {{L"strPath", VT_BYREF | VT_BSTR}},
-            [](const Place& p, Args& a) { a.text(p.command); }),
-        define<&_WindowsInfo::GetDefaultBrowserPath, VT_BSTR>(
-            kWindowsInfoRef, L"GetDefaultBrowserPath", 0x60030004, {}),
-    };
-    return all;
+    for (const wchar_t* name : {L"CreateRegKey", L"RegCreateKey", L"RegDeleteKey"})
+        if (std::wstring(m.name) == name)
+            return true;
+    return false;
 }
+
+// Handle-level methods get the root's handle value and `key`, the others
+// the root's name and `named_key`.
+inline void Method::good(const Place& place, Args& args) const
+{
+    for (const Param& param : params) {
+        switch (role_of(param)) {
+        case Role::root:
+            handle_level() ? args.number(place.root) : args.text(place.root_name);
+            break;
+        case Role::key_path: {
+            const std::wstring& key = handle_level() ? place.key : place.named_key;
+            args.text(makes_or_deletes_key(*this) ? key + L"\\" + place.sub : key);
+            break;
+        }
+        case Role::value_name:
+            args.text(place.value);
+            break;
+        case Role::data:
+        case Role::message:
+            args.text(place.text);
+            break;
+        case Role::zero:
+            args.number(0);
+            break;
+        case Role::type_name:
+            args.text(L"REG_SZ");
+            break;
+        case Role::flag:
+            args.boolean(false);
+            break;
+        case Role::seconds:
+            args.number(60);
+            break;
+        case Role::command:
+            args.text(place.command);
+            break;
+        case Role::unknown:
+            ADD_FAILURE() << "no good argument for parameter " << narrow(param.name) << " of "
+                          << narrow(name) << ": give its name a role in kRoles";
+            args.add();  // Empty, so that the call still has all its arguments
+            break;
+        }
+    }
+}
+
+}  // namespace testkit
+
+#include "methods_table.h"
+
+namespace testkit {
 
 // Every key below HKEY_CLASSES_ROOT that registration writes.
 inline std::vector<std::wstring> registration_keys()
