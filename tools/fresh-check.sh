@@ -15,7 +15,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/tools/lib.sh"
 keep=
 [ "${1:-}" = --keep ] && keep=1
-mirror=http://deb.debian.org/debian
+mirror=$(debian_mirror)
+security=$(debian_mirror security)
 cache=${TARNWICK_FRESH_CACHE:-/var/cache/tarnwick-fresh}
 tarball="$cache/bookworm-minbase.tar"
 
@@ -52,7 +53,7 @@ write_sources_list() {
     cat >"$1/etc/apt/sources.list" <<EOF
 deb $mirror bookworm main
 deb $mirror bookworm-updates main
-deb http://deb.debian.org/debian-security bookworm-security main
+deb $security bookworm-security main
 EOF
 }
 

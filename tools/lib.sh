@@ -108,6 +108,24 @@ fresh_folder() {
 }
 
 # ---------------------------------------------------------------- Debian roots
+# debian_mirror [security]: the Debian archive this machine's apt reads its
+# release from (or its security archive), as apt is set up here, so that a
+# root follows the same mirror.
+debian_mirror() {
+    lib_suite=$(. /etc/os-release && echo "$VERSION_CODENAME")${1:+-$1}
+    lib_mirror=$(apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE) $(TARGET_OF)' |
+        awk -v s="$lib_suite" '$2 == s && $3 == "deb" { sub(/\/$/, "", $1); print $1; exit }')
+    [ -n "$lib_mirror" ] || { echo "debian_mirror: apt has no source for $lib_suite" >&2; return 1; }
+    echo "$lib_mirror"
+}
+
+# follow_apt_proxy: exports apt's HTTP proxy, if it has one, as http_proxy,
+# which debootstrap and the roots' apt read.
+follow_apt_proxy() {
+    eval "$(apt-config shell lib_proxy Acquire::http::Proxy)"
+    if [ -n "${lib_proxy:-}" ]; then export http_proxy="$lib_proxy"; fi
+}
+
 # mounted_under DIR: every mount point in the folder DIR, deepest first.
 mounted_under() {
     awk -v r="$1/" 'index($2 "/", r) == 1 { print $2 }' /proc/mounts | sort -r
@@ -143,6 +161,7 @@ cached_root() {
     fi
     echo "$(script_name): making the root with debootstrap (some minutes, once)"
     lib_log=$lib_root_dir.debootstrap.log
+    follow_apt_proxy
     debootstrap "$@" >"$lib_log" 2>&1 || {
         tail -n 20 "$lib_log" >&2
         echo "$(script_name): debootstrap failed; its log is $lib_log" >&2

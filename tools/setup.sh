@@ -127,7 +127,7 @@ emulate() {
     if ! installed qemu-user || ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' qemu-user)" ge 1:10; then
         echo "setup: installing qemu-user from bookworm-backports"
         grep -rqs '^[^#]*bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d ||
-            echo "deb http://deb.debian.org/debian bookworm-backports main" >/etc/apt/sources.list.d/bookworm-backports.list
+            echo "deb $(debian_mirror) bookworm-backports main" >/etc/apt/sources.list.d/bookworm-backports.list
         apt-get update -qq
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
             -t bookworm-backports qemu-user >/dev/null
