@@ -270,7 +270,7 @@ TEST_F(RebootSeam, DispatchByNameGivesTheSameResult)
 // and error information of unbound functions for every method.)
 TEST_F(RebootSeam, UnboundFunctionFailsWithResultZero)
 {
-    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
     using testkit::kEntryNotFound;
     using testkit::kFileNotFound;
     struct Case {
@@ -425,7 +425,7 @@ TEST_F(RebootSeam2, ScheduleAndAbort)
 // is asked of Windows.
 TEST_F(RebootSeam2, ArgumentFaultsAskNothing)
 {
-    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
     testkit::Variant missing, no_text;
     V_VT(&missing) = VT_ERROR;
     V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;

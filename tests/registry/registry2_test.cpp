@@ -189,7 +189,7 @@ TEST_F(Registry2, EveryTypeIsStoredAndReadBack)
 // written; the result is False.
 TEST_F(Registry2, ArgumentFaultsAreRunTimeErrors)
 {
-    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
     const struct Case {
         const char* what;
         Arg root, value, type, view;
@@ -317,7 +317,7 @@ TEST_F(Registry2, BothViews)
 // that nothing outside the named key was touched.
 TEST_F(Registry2, RootsAndNulsReachNothingElse)
 {
-    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
     using namespace std::string_literals;
     const std::wstring canary = L"TarnwickCanary-" + std::to_wstring(GetCurrentProcessId());
     // HKEY_USERS takes no keys of ours: its default user stands in.
@@ -553,7 +553,7 @@ private:
 // what gets written, or the call fails with error 13 and writes nothing.
 TEST_F(Registry2, AListThatChangesIsReadOnce)
 {
-    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
     using namespace std::string_literals;
     const auto huge = [](VARIANT& v) {
         V_VT(&v) = VT_BSTR, V_BSTR(&v) = SysAllocStringLen(nullptr, 2000000);

@@ -907,7 +907,7 @@ std::string not_a_library()
 // method; other tests reach the same paths for other reasons.
 TEST_F(BadInput, UnboundFunctionsFailWithTheirRunTimeError)
 {
-    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
     const std::string junk = not_a_library();
     const std::string refusing = narrow(env_path("TARNWICK_REFUSING_DLL"));
     ASSERT_NE(GetFileAttributesA(refusing.c_str()), INVALID_FILE_ATTRIBUTES) << refusing;

@@ -336,7 +336,7 @@ using InvokeFn = HRESULT (*)(void* self, DISPID, WORD, DISPPARAMS*, VARIANT*, EX
 
 TEST(InvokeDifferential, OursAgreesWithThePlatformsInvoke)
 {
-    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
     Apartment apartment;
     ASSERT_EQ(apartment.hr, S_OK);
     Com<_Registry2> object = create<_Registry2>(CLSID_Registry);

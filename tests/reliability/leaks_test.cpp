@@ -187,7 +187,7 @@ unsigned unbound(unsigned)
 
 TEST(Leaks, HandlesAndMemoryStayFlatOverAHundredThousandCalls)
 {
-    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
     Apartment apartment;
     ASSERT_TRUE(seam().ok());
     RestartsRefused restart = refuse_restarts();

@@ -181,7 +181,7 @@ protected:
 // function is bound from the system folder.
 TEST_F(PlantedLibraries, InTheCurrentFolderAndOnThePath)
 {
-    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
     const std::wstring programs = folder(L"program"), planted = folder(L"planted");
     const std::wstring host = host_in(programs);
     plant(planted);
@@ -208,7 +208,7 @@ TEST_F(PlantedLibraries, InTheCurrentFolderAndOnThePath)
 // even loaded, and that a library only the planted folder has stays unbound.
 TEST_F(PlantedLibraries, BesideTheHostProgram)
 {
-    TESTKIT_SKIP_WHERE_LOADER_CLEARS_TEB();
+    TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
     const std::wstring planted = folder(L"beside");
     const std::wstring host = host_in(planted);
     plant(planted);
