@@ -61,9 +61,10 @@ void replace(BSTR* target, Bstr text) noexcept
 
 }  // namespace
 
-// The class answers for _Registry2 and, to 1.0 clients, for _Registry.
+// The class answers for _Registry3 and, to older clients, for _Registry2
+// and _Registry.
 const ClassInfo kRegistry{&CLSID_Registry,
-                          {&IID__Registry2, &IID__Registry},
+                          {&IID__Registry3, &IID__Registry2, &IID__Registry},
                           L"Registry",
                           L"TarnwickDLL.Registry",
                           &Registry::create};

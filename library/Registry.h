@@ -1,14 +1,18 @@
 // Registry: read one value as text, write one text value, create a key;
 // each by root-key handle value or by root-key name (Registry.cpp). Since
 // release 1.11 also every value type, delete, list and both registry views
-// (_Registry2, Registry2.cpp).
+// (_Registry2, Registry2.cpp); since release 1.12 export to and import from
+// a registration file (RegFile.cpp), copy, find, a key's last-write time,
+// access and security (_Registry3, Registry3.cpp).
 #pragma once
+
+#include <string_view>
 
 #include "object.h"
 
 namespace tarnwick {
 
-class Registry final : public Object<Registry, _Registry2, kRegistry> {
+class Registry final : public Object<Registry, _Registry3, kRegistry> {
 public:
     // _Registry
     HRESULT STDMETHODCALLTYPE CreateRegKey(LONG RootKey, BSTR strSubKey, LONG* KeyStatus,
@@ -42,6 +46,24 @@ public:
     HRESULT STDMETHODCALLTYPE RegKeyExists(VARIANT RootKey, BSTR SubKey, VARIANT View,
                                            VARIANT_BOOL* result) override;
     HRESULT STDMETHODCALLTYPE RegValueExists(VARIANT RootKey, BSTR SubKey, BSTR ValueName,
+                                             VARIANT View, VARIANT_BOOL* result) override;
+
+    // _Registry3
+    HRESULT STDMETHODCALLTYPE RegExportKey(VARIANT RootKey, BSTR SubKey, BSTR Path, VARIANT View,
+                                           VARIANT_BOOL* result) override;
+    HRESULT STDMETHODCALLTYPE RegImportFile(BSTR Path, VARIANT View, LONG* result) override;
+    HRESULT STDMETHODCALLTYPE RegCopyKey(VARIANT RootKey, BSTR SubKey, VARIANT ToRootKey,
+                                         BSTR ToSubKey, VARIANT View,
+                                         VARIANT_BOOL* result) override;
+    HRESULT STDMETHODCALLTYPE RegFind(VARIANT RootKey, BSTR SubKey, BSTR Pattern, VARIANT Where,
+                                      VARIANT View, VARIANT* result) override;
+    HRESULT STDMETHODCALLTYPE RegKeyLastWrite(VARIANT RootKey, BSTR SubKey, VARIANT View,
+                                              BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE RegCheckAccess(VARIANT RootKey, BSTR SubKey, VARIANT Access,
+                                             VARIANT View, VARIANT_BOOL* result) override;
+    HRESULT STDMETHODCALLTYPE RegGetSecurity(VARIANT RootKey, BSTR SubKey, VARIANT View,
+                                             BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE RegSetSecurity(VARIANT RootKey, BSTR SubKey, BSTR Sddl,
                                              VARIANT View, VARIANT_BOOL* result) override;
 
 private:
@@ -91,5 +113,119 @@ private:
     DWORD size_ = 0;
     DWORD type_ = REG_NONE;
 };
+
+// What the units of the class share: arguments as the 1.1 methods take
+// them, result arrays, and walking a tree (defined in Registry2.cpp).
+namespace reg {
+
+// A Variant argument's value, also when it came by reference.
+class Arg {
+public:
+    explicit Arg(const VARIANT& v);
+    const VARIANT& operator*() const noexcept { return *v_; }
+    const VARIANT* operator->() const noexcept { return v_; }
+    VARTYPE type() const noexcept { return V_VT(v_); }
+    // Not given (an optional parameter left out), or Empty.
+    bool missing() const noexcept
+    {
+        return type() == VT_EMPTY || (type() == VT_ERROR && V_ERROR(v_) == DISP_E_PARAMNOTFOUND);
+    }
+
+private:
+    Variant copy_;
+    const VARIANT* v_;
+};
+
+// Whether two texts are the same, ASCII letters in either case.
+bool same_name(std::wstring_view a, std::wstring_view b) noexcept;
+
+// The root key: a name in any case, or a handle value from
+// HKEY_CLASSES_ROOT to HKEY_CURRENT_CONFIG; raises 5 for anything else.
+HKEY root_of(const VARIANT& argument);
+// The full name of a root key ("HKEY_CURRENT_USER"); null for no root.
+const wchar_t* root_name(HKEY root) noexcept;
+// The registry view: the process's own (missing or 0), 32 or 64; raises 5
+// for anything else.
+REGSAM view_of(const VARIANT& argument);
+
+// A key path or value name as Windows gets it; raises 5 for a text with a
+// NUL inside, which would name another key or value.
+const wchar_t* name_of(BSTR text);
+// Whether a key path names the root itself: Windows drops leading
+// backslashes, so a path of nothing else is the root.
+bool names_root(const wchar_t* path) noexcept;
+
+// Where a method works: the root, the path below it and the view.
+struct Place {
+    HKEY root;
+    const wchar_t* sub_key;
+    REGSAM view;
+
+    Place(const VARIANT& root_key, BSTR sub, const VARIANT& view_argument);
+    // Opens the key for one call; false when Windows refuses.
+    bool open(REGSAM access, unique_hkey& key) const;
+};
+
+// A whole number as registry data takes it: -2^63 to 2^64 - 1.
+struct Whole {
+    ULONGLONG bits;
+    bool negative;
+    bool fits_32_bits() const noexcept
+    {
+        return negative ? static_cast<LONGLONG>(bits) >= -0x80000000LL : bits <= 0xFFFFFFFFull;
+    }
+};
+// The whole number a Variant holds: True is 1; a text must spell a number.
+// Raises 13 for what is no whole number, 6 beyond the 64-bit range.
+Whole whole_of(const VARIANT& v);
+
+// A zero-based array of `n` Variants as the result; its items to fill.
+VARIANT* make_array(Variant& out, ULONG n);
+// Cuts the result array to the first `n` items.
+void shorten_array(Variant& out, ULONG n);
+// A String item.
+void put_text(VARIANT* v, std::wstring_view text);
+
+// Opens `name` below `parent` as itself, never following a link, to walk
+// or change the tree below it; false when Windows refuses.
+bool open_tree(HKEY parent, const wchar_t* name, REGSAM access, unique_hkey& key);
+// Deletes every key below parent\name, depth first, leaving the key itself.
+void delete_subkeys(HKEY parent, const wchar_t* name, REGSAM view);
+
+// The values and then the subkeys of an open key, one at a time in the
+// registry's order, read into buffers of the walker's own that grow as a
+// value or name needs.
+class KeyContents {
+public:
+    explicit KeyContents(HKEY key) noexcept : key_(key) {}
+    KeyContents(const KeyContents&) = delete;
+
+    // Reads the next value; false after the last.
+    bool next_value();
+    std::wstring_view value_name() const noexcept { return {name_.get(), name_length_}; }
+    DWORD value_type() const noexcept { return type_; }
+    const BYTE* data() const noexcept { return reinterpret_cast<const BYTE*>(data_.get()); }
+    DWORD size() const noexcept { return size_; }
+
+    // Reads the next subkey's name; false after the last.
+    bool next_subkey();
+    std::wstring_view subkey_name() const noexcept { return {name_.get(), name_length_}; }
+
+    // Whether every value and subkey so far was read: false when Windows
+    // refused one, which ends the walk early.
+    bool complete() const noexcept { return complete_; }
+
+private:
+    bool ended(LONG status) noexcept;
+
+    HKEY key_;
+    DWORD values_ = 0, subkeys_ = 0;
+    Bstr name_, data_;
+    DWORD name_room_ = 0, data_room_ = 0;
+    DWORD name_length_ = 0, type_ = REG_NONE, size_ = 0;
+    bool complete_ = true;
+};
+
+}  // namespace reg
 
 }  // namespace tarnwick

@@ -19,42 +19,40 @@ using platform::Fn;
 
 namespace {
 
-// ---------------------------------------------------------------- arguments
-
 // The platform's conversion, which does not change its source.
 HRESULT change_type(Variant& to, const VARIANT& from, VARTYPE type)
 {
     return VariantChangeType(to.get(), const_cast<VARIANT*>(&from), 0, type);
 }
 
-// A Variant argument's value, also when it came by reference.
-class Arg {
-public:
-    explicit Arg(const VARIANT& v)
-    {
-        const VARIANT* p = &v;
-        if (V_VT(p) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(p))
-            p = V_VARIANTREF(p);
-        if (V_VT(p) & VT_BYREF) {
-            if (FAILED(VariantCopyInd(copy_.get(), const_cast<VARIANT*>(p))))
-                raise(kTypeMismatch);
-            p = copy_.get();
-        }
-        v_ = p;
-    }
-    const VARIANT& operator*() const noexcept { return *v_; }
-    const VARIANT* operator->() const noexcept { return v_; }
-    VARTYPE type() const noexcept { return V_VT(v_); }
-    // Not given (an optional parameter left out), or Empty.
-    bool missing() const noexcept
-    {
-        return type() == VT_EMPTY || (type() == VT_ERROR && V_ERROR(v_) == DISP_E_PARAMNOTFOUND);
-    }
+HKEY predefined(ULONG value) noexcept
+{
+    return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(value)));
+}
 
-private:
-    Variant copy_;
-    const VARIANT* v_;
-};
+// Decimal digits of an unsigned 64-bit number.
+Bstr decimal(ULONGLONG n)
+{
+    wchar_t digits[20];
+    return Bstr::copy(digits, static_cast<UINT>(text::put_decimal(digits, n) - digits));
+}
+
+}  // namespace
+
+namespace reg {
+
+Arg::Arg(const VARIANT& v)
+{
+    const VARIANT* p = &v;
+    if (V_VT(p) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(p))
+        p = V_VARIANTREF(p);
+    if (V_VT(p) & VT_BYREF) {
+        if (FAILED(VariantCopyInd(copy_.get(), const_cast<VARIANT*>(p))))
+            raise(kTypeMismatch);
+        p = copy_.get();
+    }
+    v_ = p;
+}
 
 // Whether two texts are the same, ASCII letters in either case.
 bool same_name(std::wstring_view a, std::wstring_view b) noexcept
@@ -73,10 +71,6 @@ bool same_name(std::wstring_view a, std::wstring_view b) noexcept
     return true;
 }
 
-HKEY predefined(ULONG value) noexcept
-{
-    return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(value)));
-}
 
 // The root key: a name in any case, or a handle value from HKEY_CLASSES_ROOT
 // to HKEY_CURRENT_CONFIG, signed (a Long) or not (a JScript number).
@@ -139,35 +133,18 @@ bool names_root(const wchar_t* path) noexcept
     return path[std::wcsspn(path, L"\\")] == L'\0';
 }
 
-// Where a method works: the root, the path below it and the view.
-struct Place {
-    HKEY root;
-    const wchar_t* sub_key;
-    REGSAM view;
+Place::Place(const VARIANT& root_key, BSTR sub, const VARIANT& view_argument)
+    : root(root_of(root_key)), sub_key(name_of(sub)), view(view_of(view_argument))
+{
+}
 
-    Place(const VARIANT& root_key, BSTR sub, const VARIANT& view_argument)
-        : root(root_of(root_key)), sub_key(name_of(sub)), view(view_of(view_argument))
-    {
-    }
-
-    // Opens the key for one call; false when Windows refuses.
-    bool open(REGSAM access, unique_hkey& key) const
-    {
-        return call<Fn::RegOpenKeyExW>(root, sub_key, 0, access | view, key.put()) == 0;
-    }
-};
+bool Place::open(REGSAM access, unique_hkey& key) const
+{
+    return call<Fn::RegOpenKeyExW>(root, sub_key, 0, access | view, key.put()) == 0;
+}
 
 // ---------------------------------------------------------------- numbers
 
-// A whole number as registry data takes it: -2^63 to 2^64 - 1.
-struct Whole {
-    ULONGLONG bits;
-    bool negative;
-    bool fits_32_bits() const noexcept
-    {
-        return negative ? static_cast<LONGLONG>(bits) >= -0x80000000LL : bits <= 0xFFFFFFFFull;
-    }
-};
 
 // The whole number a Variant holds: True is 1; a text must spell a number.
 // Raises 13 for what is no whole number, 6 beyond the 64-bit range.
@@ -190,27 +167,6 @@ Whole whole_of(const VARIANT& v)
     raise(hr == DISP_E_OVERFLOW ? kOverflow : kTypeMismatch);
 }
 
-// ---------------------------------------------------------------- arrays
-
-// Decimal digits of an unsigned 64-bit number.
-Bstr decimal(ULONGLONG n)
-{
-    wchar_t digits[20];
-    return Bstr::copy(digits, static_cast<UINT>(text::put_decimal(digits, n) - digits));
-}
-
-bool is_number(VARTYPE type) noexcept
-{
-    switch (type) {
-    case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_INT:
-    case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8: case VT_UINT:
-    case VT_R4: case VT_R8: case VT_CY: case VT_DECIMAL: case VT_BOOL:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // A zero-based array of `n` Variants as the result; its items to fill.
 VARIANT* make_array(Variant& out, ULONG n)
 {
@@ -228,6 +184,126 @@ void shorten_array(Variant& out, ULONG n)
     SAFEARRAYBOUND bound{n, 0};
     if (FAILED(SafeArrayRedim(V_ARRAY(out.get()), &bound)))
         raise(kOutOfMemory);
+}
+
+void put_text(VARIANT* v, std::wstring_view text)
+{
+    V_BSTR(v) = Bstr::copy(text.data(), static_cast<UINT>(text.size())).release();
+    V_VT(v) = VT_BSTR;
+}
+
+// ---------------------------------------------------------------- trees
+
+bool open_tree(HKEY parent, const wchar_t* name, REGSAM access, unique_hkey& key)
+{
+    return call<Fn::RegOpenKeyExW>(parent, name, REG_OPTION_OPEN_LINK, access, key.put()) == 0;
+}
+
+// Each level is opened and deleted with the view flag: a key opened below a
+// handle of one view is not kept in that view on every system, so the flag
+// goes with every call. A link is opened as itself, never followed into the
+// tree it points to. A key that refuses stays, and so do the keys above it.
+void delete_subkeys(HKEY parent, const wchar_t* name, REGSAM view)
+{
+    unique_hkey key;
+    if (!open_tree(parent, name, KEY_ENUMERATE_SUB_KEYS | view, key))
+        return;
+    // Room for one name (at most 255 characters) at this level, on the heap:
+    // a tree may be hundreds of levels deep.
+    constexpr DWORD kRoom = 256;
+    const Bstr child = Bstr::bytes(kRoom * sizeof(wchar_t));
+    DWORD index = 0;  // the keys before it refused to go
+    for (;;) {
+        DWORD length = kRoom;
+        if (call<Fn::RegEnumKeyExW>(key.get(), index, child.get(), &length, nullptr, nullptr,
+                                    nullptr, nullptr) != 0)
+            return;
+        delete_subkeys(key.get(), child.get(), view);
+        if (call<Fn::RegDeleteKeyExW>(key.get(), child.get(), view, 0) != 0)
+            ++index;
+    }
+}
+
+bool KeyContents::ended(LONG status) noexcept
+{
+    if (status != ERROR_NO_MORE_ITEMS)
+        complete_ = false;
+    return false;
+}
+
+// A value or name that came in since the last one may not fit: the buffer
+// that was short grows and the same index is read again. Names of values
+// have at most 16,383 characters, of keys 255.
+bool KeyContents::next_value()
+{
+    for (;;) {
+        if (name_room_ == 0)
+            name_ = Bstr::bytes((name_room_ = 256) * sizeof(wchar_t));
+        if (data_room_ == 0)
+            data_ = Bstr::bytes(data_room_ = 2048);
+        name_length_ = name_room_;
+        size_ = data_room_;
+        const LONG status = call<Fn::RegEnumValueW>(key_, values_, name_.get(), &name_length_,
+                                                    nullptr, &type_, const_cast<BYTE*>(data()),
+                                                    &size_);
+        if (status == 0) {
+            ++values_;
+            return true;
+        }
+        if (status != ERROR_MORE_DATA)
+            return ended(status);
+        if (size_ > data_room_) {
+            data_ = Bstr::bytes(data_room_ = size_);
+        } else if (name_room_ < 16384) {
+            name_ = Bstr::bytes((name_room_ = 16384) * sizeof(wchar_t));
+        } else {
+            if (data_room_ > MAXLONG / 2)
+                raise(kOutOfMemory);
+            data_ = Bstr::bytes(data_room_ *= 2);
+        }
+    }
+}
+
+bool KeyContents::next_subkey()
+{
+    if (name_room_ < 256)
+        name_ = Bstr::bytes((name_room_ = 256) * sizeof(wchar_t));
+    name_length_ = name_room_;
+    const LONG status = call<Fn::RegEnumKeyExW>(key_, subkeys_, name_.get(), &name_length_,
+                                                nullptr, nullptr, nullptr, nullptr);
+    if (status != 0)
+        return ended(status);
+    ++subkeys_;
+    return true;
+}
+
+const wchar_t* root_name(HKEY root) noexcept
+{
+    // The long name follows the short one in the table of names.
+    for (size_t i = 1; i < std::size(kRootNames); i += 2) {
+        if (predefined(kRootNames[i].value) == root)
+            return kRootNames[i].name;
+    }
+    return nullptr;
+}
+}  // namespace reg
+
+using namespace reg;
+
+namespace {
+
+// ---------------------------------------------------------------- arrays
+
+bool is_number(VARTYPE type) noexcept
+{
+    switch (type) {
+    case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_INT:
+    case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8: case VT_UINT:
+    case VT_R4: case VT_R8: case VT_CY: case VT_DECIMAL: case VT_BOOL:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool is_array(const VARIANT& v) noexcept
@@ -314,11 +390,6 @@ std::span<const VARIANT> items_of(const VARIANT& list) noexcept
     return {static_cast<const VARIANT*>(array->pvData), array->rgsabound[0].cElements};
 }
 
-void put_text(VARIANT* v, std::wstring_view text)
-{
-    V_BSTR(v) = Bstr::copy(text.data(), static_cast<UINT>(text.size())).release();
-    V_VT(v) = VT_BSTR;
-}
 
 // ---------------------------------------------------------------- reading
 
@@ -571,35 +642,6 @@ Data data_of(const VARIANT& value_argument, const VARIANT& type_argument)
         break;
     }
     return data;
-}
-
-// ---------------------------------------------------------------- deleting
-
-// Deletes every key below parent\name, depth first, leaving the key itself.
-// Each level is opened and deleted with the view flag: a key opened below a
-// handle of one view is not kept in that view on every system, so the flag
-// goes with every call. A link is opened as itself, never followed into the
-// tree it points to. A key that refuses stays, and so do the keys above it.
-void delete_subkeys(HKEY parent, const wchar_t* name, REGSAM view)
-{
-    unique_hkey key;
-    if (call<Fn::RegOpenKeyExW>(parent, name, REG_OPTION_OPEN_LINK, KEY_ENUMERATE_SUB_KEYS | view,
-                                key.put()) != 0)
-        return;
-    // Room for one name (at most 255 characters) at this level, on the heap:
-    // a tree may be hundreds of levels deep.
-    constexpr DWORD kRoom = 256;
-    const Bstr child = Bstr::bytes(kRoom * sizeof(wchar_t));
-    DWORD index = 0;  // the keys before it refused to go
-    for (;;) {
-        DWORD length = kRoom;
-        if (call<Fn::RegEnumKeyExW>(key.get(), index, child.get(), &length, nullptr, nullptr,
-                                    nullptr, nullptr) != 0)
-            return;
-        delete_subkeys(key.get(), child.get(), view);
-        if (call<Fn::RegDeleteKeyExW>(key.get(), child.get(), view, 0) != 0)
-            ++index;
-    }
 }
 
 // ---------------------------------------------------------------- listing

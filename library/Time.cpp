@@ -63,37 +63,6 @@ SYSTEMTIME utc_of(ULONGLONG units)
     return t;
 }
 
-// "YYYY-MM-DDTHH:MM:SS.mmm" and then "Z" without an offset, or the offset
-// east of UTC, given in minutes, as "+HH:MM" or "-HH:MM".
-Bstr timestamp(const SYSTEMTIME& t, const LONG* offset_minutes)
-{
-    wchar_t text[48];  // seven fields of up to five digits, separators, zone
-    wchar_t* end = put_decimal(text, t.wYear, 4);
-    *end++ = L'-';
-    end = put_decimal(end, t.wMonth, 2);
-    *end++ = L'-';
-    end = put_decimal(end, t.wDay, 2);
-    *end++ = L'T';
-    end = put_decimal(end, t.wHour, 2);
-    *end++ = L':';
-    end = put_decimal(end, t.wMinute, 2);
-    *end++ = L':';
-    end = put_decimal(end, t.wSecond, 2);
-    *end++ = L'.';
-    end = put_decimal(end, t.wMilliseconds, 3);
-    if (!offset_minutes) {
-        *end++ = L'Z';
-    } else {
-        const LONG offset = *offset_minutes;
-        const ULONG magnitude = static_cast<ULONG>(offset < 0 ? -offset : offset);
-        *end++ = offset < 0 ? L'-' : L'+';
-        end = put_decimal(end, magnitude / 60, 2);
-        *end++ = L':';
-        end = put_decimal(end, magnitude % 60, 2);
-    }
-    return Bstr::copy(text, static_cast<UINT>(end - text));
-}
-
 constexpr ULONGLONG kUnitsPerMillisecond = 10'000;
 constexpr ULONGLONG kUnitsPerMinute = 600'000'000;
 constexpr ULONGLONG kUnixEpoch = 116'444'736'000'000'000;  // 1970-01-01 in units since 1601
@@ -120,7 +89,7 @@ HRESULT Time::CurrentLocalTime(BSTR* result)
 
 HRESULT Time::CurrentUTCTimestamp(BSTR* result)
 {
-    return method(result, [](Bstr& text) { text = timestamp(utc_of(now()), nullptr); });
+    return method(result, [](Bstr& text) { text = text::timestamp(utc_of(now()), nullptr); });
 }
 
 // The local time of the same reading of the clock, and its distance from
@@ -136,7 +105,7 @@ HRESULT Time::CurrentLocalTimestamp(BSTR* result)
         const auto offset = static_cast<LONG>(
             (static_cast<LONGLONG>(units_of(local)) - static_cast<LONGLONG>(units_of(utc))) /
             static_cast<LONGLONG>(kUnitsPerMinute));
-        text = timestamp(local, &offset);
+        text = text::timestamp(local, &offset);
     });
 }
 

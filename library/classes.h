@@ -15,7 +15,7 @@ struct ClassInfo {
     // first: Invoke and the error information go by the default one. A class
     // that grows a derived interface names it first and keeps the older one
     // after it, so that clients of either get the same object.
-    static constexpr unsigned kMaxInterfaces = 2;
+    static constexpr unsigned kMaxInterfaces = 3;
 
     const CLSID* clsid;
     const IID* interfaces[kMaxInterfaces];  // unused places are null

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <sddl.h>
 
 #include <atomic>
 
@@ -58,7 +59,23 @@ namespace tarnwick::platform {
     X("kernel32", GetNativeSystemInfo)             \
     X("kernel32", ExpandEnvironmentStringsW)       \
     X("advapi32.dll", InitiateSystemShutdownExW)   \
-    X("advapi32.dll", AbortSystemShutdownW)
+    X("advapi32.dll", AbortSystemShutdownW)        \
+    X("kernel32", LCMapStringEx)                   \
+    X("kernel32", CompareStringOrdinal)            \
+    X("kernel32", LocalFree)                       \
+    X("advapi32.dll", RegGetKeySecurity)           \
+    X("advapi32.dll", RegSetKeySecurity)           \
+    X("advapi32.dll", GetSecurityDescriptorOwner)  \
+    X("advapi32.dll", GetSecurityDescriptorGroup)  \
+    X("advapi32.dll", GetSecurityDescriptorDacl)   \
+    X("advapi32.dll", ConvertStringSecurityDescriptorToSecurityDescriptorW) \
+    X("advapi32.dll", ConvertSecurityDescriptorToStringSecurityDescriptorW) \
+    X("kernel32", CreateFileW)                     \
+    X("kernel32", ReadFile)                        \
+    X("kernel32", WriteFile)                       \
+    X("kernel32", GetFileSizeEx)                   \
+    X("kernel32", MoveFileExW)                     \
+    X("kernel32", DeleteFileW)
 
 enum class Fn : unsigned {
 #define TARNWICK_ENUM(library, name) name,

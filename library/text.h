@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cwchar>
+#include <string_view>
 
 #include "com.h"
 
@@ -31,6 +32,19 @@ inline const wchar_t* exact_name(BSTR s) noexcept
 // Writes the decimal digits of n at `out`, with zeros in front up to
 // `width` digits, and gives the end: 20 digits at most, or `width`.
 wchar_t* put_decimal(wchar_t* out, unsigned long long n, unsigned width = 1) noexcept;
+
+// "YYYY-MM-DDTHH:MM:SS.mmm" and then "Z" without an offset, or the offset
+// east of UTC, given in minutes, as "+HH:MM" or "-HH:MM".
+Bstr timestamp(const SYSTEMTIME& t, const LONG* offset_minutes);
+
+// The text in upper case, letters of every script, as the registry compares
+// names: for comparing without regard to case.
+Bstr folded(const wchar_t* text, UINT length);
+// Whether two texts are the same but for the case of their letters.
+bool same_ignoring_case(std::wstring_view a, std::wstring_view b);
+// Whether `text` matches `pattern` whole, where "*" stands for any run of
+// characters and "?" for any one; compare folded texts to ignore case.
+bool matches(std::wstring_view pattern, std::wstring_view text) noexcept;
 
 // The text of ANSI bytes; no bytes give the null (empty) text.
 Bstr from_ansi(const char* bytes, size_t count);

@@ -279,8 +279,8 @@ TEST_F(ContractResources, VersionBlock)
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x0001000Bu);  // 1.11
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x0000057Eu);  // 0.1406
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x0001000Cu);  // 1.12
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x0000057Fu);  // 0.1407
     EXPECT_EQ(fixed->dwProductVersionMS, 0x0001000Bu);
     EXPECT_EQ(fixed->dwProductVersionLS, 0x0000057Eu);
     EXPECT_EQ(fixed->dwFileFlags, 0u);

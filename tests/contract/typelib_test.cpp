@@ -105,9 +105,8 @@ std::vector<TypeRef> types_in_order()
 {
     std::vector<TypeRef> out;
     for (const ClassRef* c : kClassRefs) {
-        out.push_back({c->iface, c->iid, false});
-        if (c->iid2)
-            out.push_back({c->iface2, c->iid2, false});
+        for (const IfaceRef& i : c->interfaces())
+            out.push_back({i.name, i.iid, false});
         out.push_back({c->name, c->clsid, true});
     }
     return out;
@@ -117,7 +116,7 @@ TEST_F(ContractTypeLib, TypesInOrder)
 {
     const std::vector<TypeRef> types = types_in_order();
     ASSERT_EQ(lib_->GetTypeInfoCount(), types.size());
-    ASSERT_EQ(types.size(), 12u);
+    ASSERT_EQ(types.size(), 13u);
     for (UINT i = 0; i < types.size(); ++i) {
         const bool is_class = types[i].is_class;
         SCOPED_TRACE(i);
@@ -203,10 +202,11 @@ TEST_F(ContractTypeLib, ClassesCreatableWithTheNewestInterfaceAsDefault)
         EXPECT_EQ(a->wTypeFlags, TYPEFLAG_FCANCREATE);
         EXPECT_EQ(a->wMajorVerNum, 1);
         EXPECT_EQ(a->wMinorVerNum, 0);
-        const std::vector<std::pair<const IID*, INT>> listed =
-            c.iid2 ? std::vector<std::pair<const IID*, INT>>{{c.iid2, IMPLTYPEFLAG_FDEFAULT},
-                                                             {c.iid, 0}}
-                   : std::vector<std::pair<const IID*, INT>>{{c.iid, IMPLTYPEFLAG_FDEFAULT}};
+        // The newest interface first, as the default, then the older ones.
+        const std::vector<IfaceRef> oldest_first = c.interfaces();
+        std::vector<std::pair<const IID*, INT>> listed;
+        for (auto i = oldest_first.rbegin(); i != oldest_first.rend(); ++i)
+            listed.push_back({i->iid, listed.empty() ? IMPLTYPEFLAG_FDEFAULT : 0});
         ASSERT_EQ(static_cast<size_t>(a->cImplTypes), listed.size());
         for (UINT k = 0; k < listed.size(); ++k) {
             INT flags = -1;
@@ -254,6 +254,16 @@ TEST_F(ContractTypeLib, NewInterfacesExtendTheFirst)
             {L"RegValueType", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BSTR},
             {L"RegKeyExists", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
             {L"RegValueExists", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ValueName", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
+        }},
+        {&IID__Registry3, &IID__Registry2, 15, 0x60030010, {
+            {L"RegExportKey", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"Path", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
+            {L"RegImportFile", {{L"Path", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_I4},
+            {L"RegCopyKey", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"ToRootKey", VT_VARIANT}, {L"ToSubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
+            {L"RegFind", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"Pattern", VT_BSTR}, {L"Where", VT_VARIANT}, {L"View", VT_VARIANT}}, 2, VT_VARIANT},
+            {L"RegKeyLastWrite", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BSTR},
+            {L"RegCheckAccess", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"Access", VT_VARIANT}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
+            {L"RegGetSecurity", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BSTR},
+            {L"RegSetSecurity", {{L"RootKey", VT_VARIANT}, {L"SubKey", VT_BSTR}, {L"Sddl", VT_BSTR}, {L"View", VT_VARIANT}}, 1, VT_BOOL},
         }},
         {&IID__WindowsInfo2, &IID__WindowsInfo, 5, 0x60030005, {
             {L"GetOSName", {}, 0, VT_BSTR},
@@ -336,9 +346,8 @@ TEST_F(ContractTypeLib, EveryMethodOfTheMethodTableSide)
     };
     std::vector<Interface> interfaces;
     for (const ClassRef* c : kClassRefs) {
-        interfaces.push_back({c, c->iid, c->iface});
-        if (c->iid2)
-            interfaces.push_back({c, c->iid2, c->iface2});
+        for (const IfaceRef& i : c->interfaces())
+            interfaces.push_back({c, i.iid, i.name});
     }
     for (const auto& [cls, iid, name] : interfaces) {
         SCOPED_TRACE(narrow(name));

@@ -23,33 +23,44 @@
 
 namespace testkit {
 
+struct IfaceRef {
+    const wchar_t* name;  // "_Registry2"
+    const IID* iid;
+};
+
 struct ClassRef {
     const wchar_t* name;  // "Registry"; its ProgID is "TarnwickDLL.Registry"
     const CLSID* clsid;
     const wchar_t* iface;  // the 1.0 dual interface, "_Registry"
     const IID* iid;
     const char* iid_resource;  // the resource type that holds the interface id
-    // The interface of release 1.11 derived from the 1.0 one, which the class
-    // names as its default; none where the class has only its 1.0 interface.
-    const wchar_t* iface2 = nullptr;
-    const IID* iid2 = nullptr;
+    // The interfaces that later releases derived, each from the one before,
+    // oldest first; the class names the last as its default.
+    std::vector<IfaceRef> derived;
     std::wstring progid() const { return std::wstring(L"TarnwickDLL.") + name; }
-    const IID& default_iid() const { return iid2 ? *iid2 : *iid; }
+    const IID& default_iid() const { return derived.empty() ? *iid : *derived.back().iid; }
+    // Every dual interface of the class, oldest first.
+    std::vector<IfaceRef> interfaces() const
+    {
+        std::vector<IfaceRef> all{{iface, iid}};
+        all.insert(all.end(), derived.begin(), derived.end());
+        return all;
+    }
 };
 
 // The type library's version, as its registry keys spell it.
-inline constexpr wchar_t kTypeLibVersion[] = L"1.1";
+inline constexpr wchar_t kTypeLibVersion[] = L"1.2";
 
-inline const ClassRef kRebootRef{L"Reboot",     &CLSID_Reboot, L"_Reboot", &IID__Reboot,
-                                 "_IID_REBOOT", L"_Reboot2",    &IID__Reboot2};
-inline const ClassRef kRegistryRef{L"Registry",     &CLSID_Registry, L"_Registry",
-                                   &IID__Registry, "_IID_REGISTRY", L"_Registry2",
-                                   &IID__Registry2};
-inline const ClassRef kTimeRef{L"Time",      &CLSID_Time, L"_Time", &IID__Time,
-                               "_IID_TIME", L"_Time2",      &IID__Time2};
-inline const ClassRef kWindowsInfoRef{L"WindowsInfo",      &CLSID_WindowsInfo, L"_WindowsInfo",
-                                      &IID__WindowsInfo,   "_IID_WINDOWSINFO", L"_WindowsInfo2",
-                                      &IID__WindowsInfo2};
+inline const ClassRef kRebootRef{L"Reboot", &CLSID_Reboot, L"_Reboot", &IID__Reboot,
+                                 "_IID_REBOOT", {{L"_Reboot2", &IID__Reboot2}}};
+inline const ClassRef kRegistryRef{
+    L"Registry", &CLSID_Registry, L"_Registry", &IID__Registry, "_IID_REGISTRY",
+    {{L"_Registry2", &IID__Registry2}, {L"_Registry3", &IID__Registry3}}};
+inline const ClassRef kTimeRef{L"Time", &CLSID_Time, L"_Time", &IID__Time, "_IID_TIME",
+                               {{L"_Time2", &IID__Time2}}};
+inline const ClassRef kWindowsInfoRef{L"WindowsInfo", &CLSID_WindowsInfo, L"_WindowsInfo",
+                                      &IID__WindowsInfo, "_IID_WINDOWSINFO",
+                                      {{L"_WindowsInfo2", &IID__WindowsInfo2}}};
 // In type-library order.
 inline const ClassRef* const kClassRefs[] = {&kRebootRef, &kRegistryRef, &kTimeRef, &kWindowsInfoRef};
 
@@ -65,6 +76,7 @@ struct Place {
     std::wstring text = L"data";  // what writes store, and what strData holds before a read
     std::wstring sub = L"sub";    // the key that creates make below `key`
     std::wstring command = L"\"C:\\Program Files\\App\\app.exe\" /x";  // for GetLocation
+    std::wstring file = temp_path(L"tarnwick-place.reg");  // what exports write and imports read
 };
 
 // The caller's variables for one call, in declared order; they stay where
@@ -314,6 +326,12 @@ enum class Role {
     seconds,     // the delay before a restart
     message,     // the warning before a restart
     command,     // a command line to cut down to its program
+    copy_target, // where a copy goes: beside the key, never inside it
+    file,        // a registration file
+    pattern,     // what a search looks for
+    where,       // where a search looks
+    access,      // the access asked of a key
+    sddl,        // a security descriptor as text
 };
 struct RoleName {
     const wchar_t* param;
@@ -338,6 +356,13 @@ inline constexpr RoleName kRoles[] = {
     {L"Seconds", Role::seconds},
     {L"Message", Role::message},
     {L"strPath", Role::command},
+    {L"ToRootKey", Role::root},
+    {L"ToSubKey", Role::copy_target},
+    {L"Path", Role::file},
+    {L"Pattern", Role::pattern},
+    {L"Where", Role::where},
+    {L"Access", Role::access},
+    {L"Sddl", Role::sddl},
 };
 
 inline Role role_of(const Param& param)
@@ -394,6 +419,25 @@ inline void Method::good(const Place& place, Args& args) const
         case Role::command:
             args.text(place.command);
             break;
+        case Role::copy_target:
+            args.text((handle_level() ? place.key : place.named_key) + L"-" + place.sub);
+            break;
+        case Role::file:
+            args.text(place.file);
+            break;
+        case Role::pattern:
+            args.text(L"*");
+            break;
+        case Role::where:
+            args.text(L"Keys,Values,Data");
+            break;
+        case Role::access:
+            args.text(L"Read");
+            break;
+        case Role::sddl:
+            // The key's owner and group stay; everyone may do anything.
+            args.text(L"D:(A;;KA;;;WD)");
+            break;
         case Role::unknown:
             ADD_FAILURE() << "no good argument for parameter " << narrow(param.name) << " of "
                           << narrow(name) << ": give its name a role in kRoles";
@@ -417,8 +461,8 @@ inline std::vector<std::wstring> registration_keys()
         keys.push_back(L"CLSID\\" + guid_text(*cls->clsid));
         keys.push_back(cls->progid());
         keys.push_back(L"Interface\\" + guid_text(*cls->iid));
-        if (cls->iid2)
-            keys.push_back(L"Interface\\" + guid_text(*cls->iid2));
+        for (const IfaceRef& later : cls->derived)
+            keys.push_back(L"Interface\\" + guid_text(*later.iid));
     }
     return keys;
 }

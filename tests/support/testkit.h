@@ -188,6 +188,15 @@ inline std::wstring text_of(const VARIANT& v)
     }
 }
 
+// A file of this process's own in the temporary folder: NAME with the
+// process id in front, so that test processes running at once do not meet.
+inline std::wstring temp_path(const std::wstring& name)
+{
+    wchar_t dir[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, dir);
+    return std::wstring(dir, n) + std::to_wstring(GetCurrentProcessId()) + L"-" + name;
+}
+
 // VARIANT makers for call_by_name; the caller keeps what they point to alive.
 inline VARIANT v_i4(LONG v)
 {
