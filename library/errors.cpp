@@ -2,6 +2,8 @@
 
 #include <oleauto.h>
 
+#include <cwchar>
+
 #include "com.h"
 
 namespace tarnwick {
@@ -34,7 +36,14 @@ const wchar_t* description_of(long number)
 
 void raise(long number)
 {
-    throw Failure{status_of(number), number};
+    throw Failure{status_of(number), number, {}};
+}
+
+void raise(long number, const wchar_t* description)
+{
+    Failure failure{status_of(number), number, {}};
+    std::wcsncpy(failure.description, description, sizeof failure.description / sizeof(wchar_t) - 1);
+    throw failure;
 }
 
 Failure caught_failure() noexcept
@@ -44,7 +53,7 @@ Failure caught_failure() noexcept
     } catch (const Failure& failure) {
         return failure;
     } catch (...) {
-        return Failure{E_UNEXPECTED, 0};
+        return Failure{E_UNEXPECTED, 0, {}};
     }
 }
 
@@ -56,7 +65,8 @@ HRESULT report(const Failure& failure, const wchar_t* source, REFIID iid) noexce
     if (SUCCEEDED(CreateErrorInfo(create.put()))) {
         create->SetGUID(iid);
         create->SetSource(const_cast<LPOLESTR>(source));
-        create->SetDescription(const_cast<LPOLESTR>(description_of(failure.number)));
+        create->SetDescription(const_cast<LPOLESTR>(
+            failure.description[0] ? failure.description : description_of(failure.number)));
         if (auto info = create.as<IErrorInfo>())
             SetErrorInfo(0, info.get());
     }

@@ -28,16 +28,21 @@ constexpr HRESULT status_of(long number)
 struct Failure {
     HRESULT status;
     long number;  // 0 for a passed-on inner status
+    // The error's own description; empty for the standard text of its number.
+    wchar_t description[64];
 };
 
 [[noreturn]] void raise(long number);
+// The same with a description of its own, which says more than the
+// standard text; cut to what Failure holds.
+[[noreturn]] void raise(long number, const wchar_t* description);
 
 // A failing status from an inner call on an object of this library ends the
 // calling method with the same status.
 inline void check(HRESULT status)
 {
     if (FAILED(status)) [[unlikely]]
-        throw Failure{status, 0};
+        throw Failure{status, 0, {}};
 }
 
 // The failure that ended a call, from inside the catch block that caught

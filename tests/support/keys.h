@@ -26,11 +26,11 @@ inline bool key_exists(HKEY root, const std::wstring& path, REGSAM view = 0)
     return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, k.put()) == ERROR_SUCCESS;
 }
 
-inline LONG make_key(HKEY root, const std::wstring& path)
+inline LONG make_key(HKEY root, const std::wstring& path, REGSAM view = 0)
 {
     Key k;
-    return RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k.put(),
-                           nullptr);
+    return RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                           k.put(), nullptr);
 }
 
 inline void delete_tree(HKEY root, const std::wstring& path)
