@@ -102,6 +102,75 @@ void use_registry()
     reg->Release();
 }
 
+// A Variant that holds a text, for the methods of release 1.11 and later,
+// whose root key and options are Variants; cleared by the caller.
+VARIANT text_variant(const wchar_t* text)
+{
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = SysAllocString(text);
+    return v;
+}
+
+// Release 1.12 (_Registry3): export, import, copy, find, last write and
+// security, the optional View left out as a missing argument.
+void use_registry3()
+{
+    _Registry3* reg = create<_Registry3>(CLSID_Registry, IID__Registry3, "create Registry 1.2");
+    if (!reg)
+        return;
+    VARIANT hkcu = text_variant(L"HKCU"), none;
+    VariantInit(&none);
+    V_VT(&none) = VT_ERROR;
+    V_ERROR(&none) = DISP_E_PARAMNOTFOUND;
+    BSTR key = SysAllocString(L"Software\\Tarnwick Examples\\Early bound");
+    BSTR copy = SysAllocString(L"Software\\Tarnwick Examples\\Early bound copy");
+    wchar_t temp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH, temp);
+    BSTR file = SysAllocStringLen(nullptr, static_cast<UINT>(std::wcslen(temp) + 32));
+    std::swprintf(file, SysStringLen(file) + 1, L"%lstarnwick-early-bound.reg", temp);
+    VARIANT_BOOL done = VARIANT_FALSE;
+    if (ok(reg->RegExportKey(hkcu, key, file, none, &done), "RegExportKey"))
+        std::printf("RegExportKey: %d\n", done);
+    LONG values = 0;
+    if (ok(reg->RegImportFile(file, none, &values), "RegImportFile"))
+        std::printf("RegImportFile: %ld values\n", values);
+    DeleteFileW(file);
+    if (ok(reg->RegCopyKey(hkcu, key, hkcu, copy, none, &done), "RegCopyKey"))
+        std::printf("RegCopyKey: %d\n", done);
+    // Each match is an array of three texts: key path, value name, what matched.
+    BSTR pattern = SysAllocString(L"Hello*");
+    VARIANT where = text_variant(L"Data"), found;
+    VariantInit(&found);
+    if (ok(reg->RegFind(hkcu, copy, pattern, where, none, &found), "RegFind") &&
+        V_VT(&found) == (VT_ARRAY | VT_VARIANT))
+        std::printf("RegFind: %lu match\n", V_ARRAY(&found)->rgsabound[0].cElements);
+    BSTR text = nullptr;
+    if (ok(reg->RegKeyLastWrite(hkcu, copy, none, &text), "RegKeyLastWrite"))
+        print("RegKeyLastWrite", text);
+    SysFreeString(text);
+    VARIANT access = text_variant(L"Write");
+    if (ok(reg->RegCheckAccess(hkcu, copy, access, none, &done), "RegCheckAccess"))
+        std::printf("RegCheckAccess: %d\n", done);
+    text = nullptr;
+    if (ok(reg->RegGetSecurity(hkcu, copy, none, &text), "RegGetSecurity"))
+        std::printf("RegGetSecurity: %s\n", text && std::wcsstr(text, L"D:") ? "a DACL" : "none");
+    BSTR sddl = text;
+    if (ok(reg->RegSetSecurity(hkcu, copy, sddl, none, &done), "RegSetSecurity"))
+        std::printf("RegSetSecurity: %d\n", done);
+    VARIANT recursive;
+    VariantInit(&recursive);
+    V_VT(&recursive) = VT_BOOL;
+    V_BOOL(&recursive) = VARIANT_TRUE;
+    reg->RegDeleteKey(hkcu, copy, recursive, none, &done);
+    for (VARIANT* v : {&hkcu, &where, &found, &access})
+        VariantClear(v);
+    for (BSTR s : {key, copy, file, pattern, sddl})
+        SysFreeString(s);
+    reg->Release();
+}
+
 void use_windows_info()
 {
     _WindowsInfo* info =
@@ -167,6 +236,7 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     use_registry();
+    use_registry3();
     use_windows_info();
     use_time();
     use_reboot(argc > 1 && std::wcscmp(argv[1], L"--reboot") == 0);

@@ -69,6 +69,27 @@ same(reg.SetRegValue(HKU, users, "u", "users"), true, "SetRegValue under HKEY_US
 same(reg.QueryRegValue(HKU, users, "u", ""), true, "QueryRegValue under HKEY_USERS");
 sh.Run("reg delete HKU\\" + users + " /f", 0, true);
 
+// Release 1.12: copy, find, last write, security, export and import;
+// arrays as in 1.11, read with VBArray.
+reg.RegWriteValue("HKCU", Base + "\\src\\deep", "Tags", ["alpha", "beta"]);
+same(reg.RegCopyKey("HKCU", Base + "\\src", "HKCU", Base + "\\dst"), true, "RegCopyKey");
+var found = new VBArray(reg.RegFind("HKCU", Base + "\\dst", "b*", "Data")).toArray();
+same(found.length, 1, "RegFind, one match");
+same(new VBArray(found[0]).toArray().join("|"), Base + "\\dst\\deep|Tags|Data", "RegFind's match");
+check(/^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$/.test(reg.RegKeyLastWrite("HKCU", Base + "\\dst")),
+      "RegKeyLastWrite");
+same(reg.RegSetSecurity("HKCU", Base + "\\dst", "D:P(A;;KR;;;WD)"), true, "RegSetSecurity");
+same(reg.RegGetSecurity("HKCU", Base + "\\dst").indexOf("D:P(A;;KR;;;WD)") >= 0, true, "RegGetSecurity");
+same(reg.RegCheckAccess("HKCU", Base + "\\dst", "Write"), false, "RegCheckAccess, denied");
+same(reg.RegSetSecurity("HKCU", Base + "\\dst", "D:P(A;;KA;;;WD)"), true, "RegSetSecurity again");
+var file = sh.ExpandEnvironmentStrings("%TEMP%") + "\\tarnwick-registry-js.reg";
+same(reg.RegExportKey("HKCU", Base + "\\src", file), true, "RegExportKey");
+same(reg.RegDeleteKey("HKCU", Base + "\\src", true), true, "the exported key deleted");
+same(reg.RegImportFile(file), 1, "RegImportFile, one value");
+same(new VBArray(reg.RegReadValue("HKCU", Base + "\\src\\deep", "Tags")).toArray().join(","),
+     "alpha,beta", "imported back");
+new ActiveXObject("Scripting.FileSystemObject").DeleteFile(file);
+
 reg = null;
 clean();
 
