@@ -9,4 +9,7 @@ if (WScript.Arguments.length > 0 && WScript.Arguments(0) == "now") {
 } else {
     WScript.Echo("Reboot: not called (run \"cscript reboot.js now\" to restart)");
 }
+// Release 1.12: whether a restart is pending, and why.
+var reasons = new VBArray(restart.GetRebootPending()).toArray();
+WScript.Echo("IsRebootPending: " + restart.IsRebootPending() + " [" + reasons.join(", ") + "]");
 WScript.Echo("Done.");

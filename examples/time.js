@@ -18,4 +18,8 @@ WScript.Echo("CurrentUnixTime: " + unix.toFixed(3));
 // JScript's own Date takes the Unix time in milliseconds.
 var date = new Date(unix * 1000);
 WScript.Echo("As a JScript date (UTC): " + date.getUTCFullYear() + "-" + (date.getUTCMonth() + 1) + "-" + date.getUTCDate());
+
+// Release 1.12: when the system started, and the seconds since.
+WScript.Echo("GetBootTimestamp: " + clock.GetBootTimestamp());
+WScript.Echo("GetUptime: " + clock.GetUptime().toFixed(3));
 WScript.Echo("Done.");

@@ -148,8 +148,8 @@ const wchar_t* root_name(HKEY root) noexcept;
 // for anything else.
 REGSAM view_of(const VARIANT& argument);
 
-// A key path or value name as Windows gets it; raises 5 for a text with a
-// NUL inside, which would name another key or value.
+// A key path, value name or file path as Windows gets it; raises 5 for a
+// text with a NUL inside, which would name another key, value or file.
 const wchar_t* name_of(BSTR text);
 // Whether a key path names the root itself: Windows drops leading
 // backslashes, so a path of nothing else is the root.

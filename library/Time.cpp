@@ -1,6 +1,7 @@
 // Time: the current time of day as "HH:MM:SS", in UTC or local time; since
 // release 1.11 (_Time2) also the date and time to the millisecond, in UTC or
-// with the local offset in force, and the Unix time.
+// with the local offset in force, and the Unix time; since release 1.12
+// (_Time3) when the system started and how long it has been running.
 #include "object.h"
 #include "text.h"
 
@@ -10,7 +11,7 @@ using platform::call;
 using platform::Fn;
 using text::put_decimal;
 
-class Time final : public Object<Time, _Time2, kTime> {
+class Time final : public Object<Time, _Time3, kTime> {
 public:
     // _Time
     HRESULT STDMETHODCALLTYPE CurrentGMTTime(BSTR* result) override;
@@ -20,10 +21,17 @@ public:
     HRESULT STDMETHODCALLTYPE CurrentUTCTimestamp(BSTR* result) override;
     HRESULT STDMETHODCALLTYPE CurrentLocalTimestamp(BSTR* result) override;
     HRESULT STDMETHODCALLTYPE CurrentUnixTime(double* result) override;
+
+    // _Time3
+    HRESULT STDMETHODCALLTYPE GetBootTimestamp(BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE GetUptime(double* result) override;
 };
 
-const ClassInfo kTime{
-    &CLSID_Time, {&IID__Time2, &IID__Time}, L"Time", L"TarnwickDLL.Time", &Time::create};
+const ClassInfo kTime{&CLSID_Time,
+                      {&IID__Time3, &IID__Time2, &IID__Time},
+                      L"Time",
+                      L"TarnwickDLL.Time",
+                      &Time::create};
 
 namespace {
 
@@ -64,6 +72,7 @@ SYSTEMTIME utc_of(ULONGLONG units)
 }
 
 constexpr ULONGLONG kUnitsPerMillisecond = 10'000;
+constexpr ULONGLONG kUnitsPerSecond = 10'000'000;
 constexpr ULONGLONG kUnitsPerMinute = 600'000'000;
 constexpr ULONGLONG kUnixEpoch = 116'444'736'000'000'000;  // 1970-01-01 in units since 1601
 
@@ -115,6 +124,27 @@ HRESULT Time::CurrentUnixTime(double* result)
         const auto milliseconds = static_cast<LONGLONG>(now() / kUnitsPerMillisecond) -
                                   static_cast<LONGLONG>(kUnixEpoch / kUnitsPerMillisecond);
         seconds = static_cast<double>(milliseconds) / 1000.0;
+    });
+}
+
+// The clock less the milliseconds that the tick count has run since the
+// system started, which include the time asleep or hibernating, to the
+// nearest second: the tick count moves in steps of up to 16 ms, so the
+// milliseconds would change from call to call.
+HRESULT Time::GetBootTimestamp(BSTR* result)
+{
+    return method(result, [](Bstr& text) {
+        const ULONGLONG since = call<Fn::GetTickCount64>() * kUnitsPerMillisecond;
+        SYSTEMTIME boot = utc_of(now() - since + kUnitsPerSecond / 2);
+        boot.wMilliseconds = 0;
+        text = text::timestamp(boot, nullptr);
+    });
+}
+
+HRESULT Time::GetUptime(double* result)
+{
+    return method(result, [](double& seconds) {
+        seconds = static_cast<double>(static_cast<LONGLONG>(call<Fn::GetTickCount64>())) / 1000.0;
     });
 }
 

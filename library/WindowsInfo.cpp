@@ -12,10 +12,15 @@
 // query that takes no account of the program's manifest, the machine's and the
 // process's architecture, and the browser the user chose. These read the
 // registry themselves, and a refusal anywhere is the empty text.
+//
+// Since release 1.12 (_WindowsInfo3) also the machine's and the user's
+// names, the domain or workgroup, and the programs installed for the
+// machine, in either registry view, and for the user.
 #include <atomic>
 #include <cstring>
+#include <initializer_list>
 
-#include "Registry.h"
+#include "WindowsInfo.h"
 #include "text.h"
 
 namespace tarnwick {
@@ -23,7 +28,7 @@ namespace tarnwick {
 using platform::call;
 using platform::Fn;
 
-class WindowsInfo final : public Object<WindowsInfo, _WindowsInfo2, kWindowsInfo> {
+class WindowsInfo final : public Object<WindowsInfo, _WindowsInfo3, kWindowsInfo> {
 public:
     // _WindowsInfo
     HRESULT STDMETHODCALLTYPE GetOSType(LONG* result) override;
@@ -39,13 +44,47 @@ public:
     HRESULT STDMETHODCALLTYPE GetOSArchitecture(BSTR* result) override;
     HRESULT STDMETHODCALLTYPE GetProcessArchitecture(BSTR* result) override;
     HRESULT STDMETHODCALLTYPE GetUserDefaultBrowserPath(BSTR* result) override;
+
+    // _WindowsInfo3
+    HRESULT STDMETHODCALLTYPE GetComputerName(VARIANT Format, BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE GetUserName(VARIANT Format, BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE GetDomainName(BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE IsDomainJoined(VARIANT_BOOL* result) override;
+    HRESULT STDMETHODCALLTYPE GetInstalledPrograms(VARIANT Scope, VARIANT* result) override;
 };
 
 const ClassInfo kWindowsInfo{&CLSID_WindowsInfo,
-                             {&IID__WindowsInfo2, &IID__WindowsInfo},
+                             {&IID__WindowsInfo3, &IID__WindowsInfo2, &IID__WindowsInfo},
                              L"WindowsInfo",
                              L"TarnwickDLL.WindowsInfo",
                              &WindowsInfo::create};
+
+KeyValues::KeyValues(HKEY root, const wchar_t* path, REGSAM view)
+{
+    opened_ = call<Fn::RegOpenKeyExW>(root, path, 0, KEY_QUERY_VALUE | view, key_.put()) == 0;
+}
+
+const ValueReader* KeyValues::read(const wchar_t* name)
+{
+    return opened_ && value_.read(key_.get(), name) ? &value_ : nullptr;
+}
+
+std::wstring_view KeyValues::text(const wchar_t* name)
+{
+    const ValueReader* value = read(name);
+    if (!value || (value->type() != REG_SZ && value->type() != REG_EXPAND_SZ))
+        return {};
+    return value->text();
+}
+
+DWORD KeyValues::number(const wchar_t* name)
+{
+    DWORD n = 0;
+    if (const ValueReader* value = read(name);
+        value && value->type() == REG_DWORD && value->size() == sizeof n)
+        std::memcpy(&n, value->data(), sizeof n);
+    return n;
+}
 
 namespace {
 
@@ -60,38 +99,6 @@ bool read(_Registry* registry, const Bstr& key, std::wstring_view name, Bstr& ou
     check(registry->QueryRegValue(kLocalMachine, key.get(), name_text.get(), out.ref(), &found));
     return found != VARIANT_FALSE;
 }
-
-// One registry key opened for reading its values. A key that cannot be
-// opened has no values.
-class KeyValues {
-public:
-    KeyValues(HKEY root, const wchar_t* path, REGSAM view = 0)
-    {
-        opened_ = call<Fn::RegOpenKeyExW>(root, path, 0, KEY_QUERY_VALUE | view, key_.put()) == 0;
-    }
-    // A text value; empty when missing or not text.
-    std::wstring_view text(const wchar_t* name)
-    {
-        if (!opened_ || !value_.read(key_.get(), name) ||
-            (value_.type() != REG_SZ && value_.type() != REG_EXPAND_SZ))
-            return {};
-        return value_.text();
-    }
-    // A REG_DWORD value; 0 when missing or of another type.
-    DWORD number(const wchar_t* name)
-    {
-        DWORD n = 0;
-        if (opened_ && value_.read(key_.get(), name) && value_.type() == REG_DWORD &&
-            value_.size() == sizeof n)
-            std::memcpy(&n, value_.data(), sizeof n);
-        return n;
-    }
-
-private:
-    unique_hkey key_;
-    bool opened_;
-    ValueReader value_;
-};
 
 // Where the system keeps its name, version and release, in the 64-bit view
 // on 64-bit Windows whatever the caller's bitness (32-bit Windows ignores
@@ -197,6 +204,126 @@ constexpr const wchar_t* kUserChoiceKeys[] = {
     L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoiceLatest",
     L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
 };
+
+// The names that an optional argument lists, one bit each in the order of
+// `names`: one name, or several joined by commas, blanks around each
+// allowed, letters in any case; `missing` when it is left out or Empty.
+// Raises 13 for what is no text, 5 for a text that lists anything else.
+unsigned names_in(const VARIANT& argument, std::initializer_list<std::wstring_view> names,
+                  unsigned missing)
+{
+    const reg::Arg list(argument);
+    if (list.missing())
+        return missing;
+    if (list.type() != VT_BSTR)
+        raise(kTypeMismatch);
+    std::wstring_view rest(V_BSTR(&*list), SysStringLen(V_BSTR(&*list)));
+    unsigned out = 0;
+    for (;;) {
+        const size_t comma = rest.find(L',');
+        std::wstring_view item(rest.data(), comma == std::wstring_view::npos ? rest.size() : comma);
+        while (!item.empty() && item.front() == L' ')
+            item.remove_prefix(1);
+        while (!item.empty() && item.back() == L' ')
+            item.remove_suffix(1);
+        unsigned bit = 1;
+        for (std::wstring_view name : names) {
+            if (reg::same_name(item, name))
+                break;
+            bit <<= 1;
+        }
+        if (bit >> names.size())
+            raise(kInvalidCall);
+        out |= bit;
+        if (comma == std::wstring_view::npos)
+            return out;
+        rest.remove_prefix(comma + 1);
+    }
+}
+
+// Which one of `names` an optional argument names; the first when it is
+// left out. Raises as names_in does, and 5 for more than one name.
+unsigned one_of(const VARIANT& argument, std::initializer_list<std::wstring_view> names)
+{
+    unsigned bits = names_in(argument, names, 1), index = 0;
+    if (bits & (bits - 1))
+        raise(kInvalidCall);
+    while (bits >>= 1)
+        ++index;
+    return index;
+}
+
+// Room for a name that Windows writes, and the name as a result: the empty
+// text when Windows refused.
+struct NameBuffer {
+    wchar_t text[512];
+    DWORD size = std::size(text);
+    Bstr result(BOOL written) const { return written ? Bstr::join({text}) : Bstr(); }
+};
+
+// The domain the machine is joined to or its workgroup, and which of the
+// two it is; NetSetupUnknownStatus when Windows cannot tell.
+NETSETUP_JOIN_STATUS join_state(Bstr* name)
+{
+    net_buffer buffer;
+    NETSETUP_JOIN_STATUS status = NetSetupUnknownStatus;
+    if (call<Fn::NetGetJoinInformation>(nullptr, buffer.put(), &status) != 0)
+        return NetSetupUnknownStatus;
+    if (name && buffer.get() && (status == NetSetupWorkgroupName || status == NetSetupDomainName))
+        *name = Bstr::join({buffer.get()});
+    return status;
+}
+
+// Where the programs that can be removed are listed, and the scope of each
+// list: the machine's in the 64-bit and the 32-bit registry view, and the
+// user's (view 0).
+constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+struct ProgramList {
+    const wchar_t* scope;
+    REGSAM view;
+};
+constexpr ProgramList kProgramLists[] = {
+    {L"Machine64", KEY_WOW64_64KEY}, {L"Machine32", KEY_WOW64_32KEY}, {L"User", 0}};
+// The values that an item gives of its entry, in order; its scope follows.
+constexpr const wchar_t* kProgramFields[] = {L"DisplayName", L"DisplayVersion", L"Publisher",
+                                             L"InstallDate", L"UninstallString"};
+constexpr ULONG kItemSize = std::size(kProgramFields) + 1;
+// The release types of updates, which are listed with what they update.
+constexpr std::wstring_view kUpdates[] = {L"Update", L"Hotfix", L"Security Update",
+                                          L"Update Rollup"};
+
+// Whether an entry is a part of the system or an update rather than a
+// program of its own.
+bool left_out(KeyValues& entry)
+{
+    if (entry.number(L"SystemComponent") == 1 || entry.read(L"ParentKeyName"))
+        return true;
+    const std::wstring_view type = entry.text(L"ReleaseType");
+    for (std::wstring_view update : kUpdates) {
+        if (reg::same_name(type, update))
+            return true;
+    }
+    return false;
+}
+
+// Where an item of that name goes among `count` items sorted by name,
+// letters in any case: after those of the same name, so that the order in
+// which they were found stays.
+ULONG place_of(const VARIANT* items, ULONG count, BSTR name)
+{
+    ULONG low = 0, high = count;
+    while (low < high) {
+        const ULONG middle = (low + high) / 2;
+        const BSTR other = V_BSTR(static_cast<const VARIANT*>(V_ARRAY(&items[middle])->pvData));
+        if (call<Fn::CompareStringOrdinal>(name, static_cast<int>(SysStringLen(name)), other,
+                                           static_cast<int>(SysStringLen(other)),
+                                           TRUE) == CSTR_LESS_THAN)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low;
+}
 
 }  // namespace
 
@@ -380,6 +507,99 @@ HRESULT WindowsInfo::GetUserDefaultBrowserPath(BSTR* result)
             path.reset();
             SetErrorInfo(0, nullptr);  // its failure is not this call's
         }
+    });
+}
+
+// The name as GetComputerNameExW gives it: the NetBIOS name ("" or
+// "NetBIOS"), the DNS host name ("DNS") or the fully qualified DNS name
+// ("FQDN").
+HRESULT WindowsInfo::GetComputerName(VARIANT Format, BSTR* result)
+{
+    return method(result, [&](Bstr& name) {
+        constexpr COMPUTER_NAME_FORMAT kFormats[] = {ComputerNameNetBIOS, ComputerNameNetBIOS,
+                                                     ComputerNameDnsHostname,
+                                                     ComputerNameDnsFullyQualified};
+        const unsigned format = one_of(Format, {L"", L"NetBIOS", L"DNS", L"FQDN"});
+        NameBuffer buffer;
+        name = buffer.result(
+            call<Fn::GetComputerNameExW>(kFormats[format], buffer.text, &buffer.size));
+    });
+}
+
+// The account name of the calling thread ("") or its domain and account as
+// "DOMAIN\user" ("SAM").
+HRESULT WindowsInfo::GetUserName(VARIANT Format, BSTR* result)
+{
+    return method(result, [&](Bstr& name) {
+        const bool sam = one_of(Format, {L"", L"SAM"}) == 1;
+        NameBuffer buffer;
+        name = buffer.result(
+            sam ? call<Fn::GetUserNameExW>(NameSamCompatible, buffer.text, &buffer.size)
+                : call<Fn::GetUserNameW>(buffer.text, &buffer.size));
+    });
+}
+
+HRESULT WindowsInfo::GetDomainName(BSTR* result)
+{
+    return method(result, [](Bstr& name) { join_state(&name); });
+}
+
+HRESULT WindowsInfo::IsDomainJoined(VARIANT_BOOL* result)
+{
+    return method(result, [](VARIANT_BOOL& joined) {
+        if (join_state(nullptr) == NetSetupDomainName)
+            joined = VARIANT_TRUE;
+    });
+}
+
+// The lists are read one after another; the number of entries a list holds
+// when its key is opened bounds what it adds, so an entry added meanwhile is
+// not listed. Each item goes into its place by name as it is read.
+HRESULT WindowsInfo::GetInstalledPrograms(VARIANT Scope, VARIANT* result)
+{
+    return method(result, [&](Variant& list) {
+        unsigned scopes = names_in(Scope, {L"Machine64", L"Machine32", L"User"}, 7);
+        // 32-bit Windows has one view, and the 32-bit scope lists it.
+        if (native_machine() == IMAGE_FILE_MACHINE_I386)
+            scopes &= ~1u;
+        reg::make_array(list, 0);
+        ULONG count = 0;
+        for (const ProgramList& source : kProgramLists) {
+            const bool chosen = scopes & 1;
+            scopes >>= 1;
+            unique_hkey key;
+            DWORD entries = 0;
+            if (!chosen ||
+                call<Fn::RegOpenKeyExW>(source.view ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                                        kUninstallKey, 0, KEY_READ | source.view, key.put()) != 0 ||
+                call<Fn::RegQueryInfoKeyW>(key.get(), nullptr, nullptr, nullptr, &entries, nullptr,
+                                           nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr) != 0)
+                continue;
+            // Room for this list's entries after the items so far.
+            const ULONG room = count + entries;
+            reg::shorten_array(list, room);
+            VARIANT* items = static_cast<VARIANT*>(V_ARRAY(list.get())->pvData);
+            reg::KeyContents contents(key.get());
+            while (count < room && contents.next_subkey()) {
+                KeyValues entry(key.get(), contents.subkey_name().data(), source.view);
+                Variant item;
+                VARIANT* fields = reg::make_array(item, kItemSize);
+                reg::put_text(&fields[0], entry.text(kProgramFields[0]));
+                const BSTR name = V_BSTR(&fields[0]);
+                if (SysStringLen(name) == 0 || left_out(entry))
+                    continue;
+                for (ULONG f = 1; f < std::size(kProgramFields); ++f)
+                    reg::put_text(&fields[f], entry.text(kProgramFields[f]));
+                reg::put_text(&fields[kItemSize - 1], source.scope);
+                const ULONG at = place_of(items, count, name);
+                std::memmove(static_cast<void*>(items + at + 1), items + at,
+                             (count - at) * sizeof *items);
+                item.release(&items[at]);
+                ++count;
+            }
+        }
+        reg::shorten_array(list, count);
     });
 }
 

@@ -42,7 +42,8 @@ void raise(long number)
 void raise(long number, const wchar_t* description)
 {
     Failure failure{status_of(number), number, {}};
-    std::wcsncpy(failure.description, description, sizeof failure.description / sizeof(wchar_t) - 1);
+    std::wcsncpy(failure.description, description,
+                 sizeof failure.description / sizeof(wchar_t) - 1);
     throw failure;
 }
 

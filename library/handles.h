@@ -1,6 +1,7 @@
 // Owners of the handles a method opens through the binding table: registry
-// keys and kernel handles such as a process token. Each closes what it
-// holds exactly once, through the declared closing function.
+// keys, kernel handles such as a process token, and buffers that Windows
+// allocated for a result. Each closes what it holds exactly once, through
+// the declared closing function.
 #pragma once
 
 #include <utility>
@@ -47,5 +48,7 @@ private:
 
 using unique_hkey = unique_platform_handle<HKEY, platform::Fn::RegCloseKey>;
 using unique_handle = unique_platform_handle<HANDLE, platform::Fn::CloseHandle>;
+// A buffer that the network management functions allocated.
+using net_buffer = unique_platform_handle<LPWSTR, platform::Fn::NetApiBufferFree>;
 
 }  // namespace tarnwick

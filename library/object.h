@@ -12,8 +12,11 @@
 #include <type_traits>
 #include <utility>
 
-// The class method RegCreateKey is no alias of the Windows function.
+// The class methods RegCreateKey, GetComputerName and GetUserName are no
+// aliases of the Windows functions.
 #undef RegCreateKey
+#undef GetComputerName
+#undef GetUserName
 #include "Tarnwick.h"
 #include "classes.h"
 #include "com.h"

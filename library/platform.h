@@ -11,6 +11,14 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <sddl.h>
+#include <lmcons.h>
+#include <lmapibuf.h>
+#include <lmjoin.h>
+// The user-mode security package declarations, for GetUserNameExW.
+#ifndef SECURITY_WIN32
+#define SECURITY_WIN32
+#endif
+#include <secext.h>
 
 #include <atomic>
 
@@ -60,6 +68,12 @@ namespace tarnwick::platform {
     X("kernel32", ExpandEnvironmentStringsW)       \
     X("advapi32.dll", InitiateSystemShutdownExW)   \
     X("advapi32.dll", AbortSystemShutdownW)        \
+    X("kernel32", GetTickCount64)                  \
+    X("kernel32", GetComputerNameExW)              \
+    X("advapi32.dll", GetUserNameW)                \
+    X("secur32", GetUserNameExW)                   \
+    X("netapi32", NetGetJoinInformation)           \
+    X("netapi32", NetApiBufferFree)                \
     X("kernel32", LCMapStringEx)                   \
     X("kernel32", CompareStringOrdinal)            \
     X("kernel32", LocalFree)                       \
@@ -75,7 +89,8 @@ namespace tarnwick::platform {
     X("kernel32", WriteFile)                       \
     X("kernel32", GetFileSizeEx)                   \
     X("kernel32", MoveFileExW)                     \
-    X("kernel32", DeleteFileW)
+    X("kernel32", DeleteFileW)                     \
+    X("kernel32", GetCurrentProcessId)
 
 enum class Fn : unsigned {
 #define TARNWICK_ENUM(library, name) name,

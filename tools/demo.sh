@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the library and the registration tool, registers the library in a
 # private Wine prefix with Pelmora.exe, and runs the sample script against
-# every class. Pass x86_64 to run the 64-bit build instead.
+# every class, then the administrator's sample of release 1.12. Pass x86_64
+# to run the 64-bit build instead.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:-i686}
@@ -20,22 +21,31 @@ echo "== creating a private Wine prefix in $prefix"
 export WINEPREFIX="$prefix"
 install="$prefix/drive_c/Tarnwick"
 mkdir -p "$install"
-cp "$build/library/Tarnwick.dll" "$build/regtool/Pelmora.exe" "$root/examples/demo.vbs" "$install/"
+cp "$build/library/Tarnwick.dll" "$build/regtool/Pelmora.exe" "$root/examples/demo.vbs" \
+    "$root/examples/admin.vbs" "$install/"
 echo "== registering: C:\\Tarnwick\\Pelmora.exe"
 "$loader" 'C:\Tarnwick\Pelmora.exe'
 # A default browser for the prefix, which has none of its own.
 "$loader" reg add 'HKLM\Software\Classes\.htm' /ve /d TarnwickDemo.htm /f >/dev/null
 "$loader" reg add 'HKLM\Software\Classes\TarnwickDemo.htm\shell\open\command' /ve \
     /d '"C:\Program Files\Demo Browser\browser.exe" -url "%1"' /f >/dev/null
-echo "== running: cscript C:\\Tarnwick\\demo.vbs"
-# The script host exits 0 even when a script dies: the demo's closing line
-# says it ran to its end.
-out=$("$loader" cscript //nologo 'C:\Tarnwick\demo.vbs' 2>&1 | tr -d '\r')
-printf '%s\n' "$out"
-if [ "$(printf '%s\n' "$out" | tail -n 1)" != Done. ]; then
-    echo "demo.vbs stopped before its end" >&2
-    exit 1
-fi
+# An installed program for the prefix, which lists none of its own.
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TarnwickDemo'
+"$loader" reg add "$uninstall" /v DisplayName /d 'Tarnwick Demo Browser' /f >/dev/null
+"$loader" reg add "$uninstall" /v DisplayVersion /d 1.12 /f >/dev/null
+"$loader" reg add "$uninstall" /v UninstallString \
+    /d '"C:\Program Files\Demo Browser\uninstall.exe"' /f >/dev/null
+# The script host exits 0 even when a script dies: each sample's closing
+# line says it ran to its end.
+for script in demo.vbs admin.vbs; do
+    printf '== running: cscript C:\\Tarnwick\\%s\n' "$script"
+    out=$("$loader" cscript //nologo "C:\\Tarnwick\\$script" 2>&1 | tr -d '\r')
+    printf '%s\n' "$out"
+    if [ "$(printf '%s\n' "$out" | tail -n 1)" != Done. ]; then
+        echo "$script stopped before its end" >&2
+        exit 1
+    fi
+done
 echo "== unregistering: C:\\Tarnwick\\Pelmora.exe -U"
 "$loader" 'C:\Tarnwick\Pelmora.exe' -U
 if "$loader" reg query 'HKCR\TarnwickDLL.Registry' >/dev/null 2>&1; then

@@ -9,9 +9,11 @@
 // last parameter. Strings are BSTRs: the caller frees the ones it receives.
 #include <windows.h>
 #include <oleauto.h>
-// windows.h maps RegCreateKey to RegCreateKeyW; the Registry method of the
-// same name must keep its own name.
+// windows.h maps RegCreateKey, GetComputerName and GetUserName to their
+// wide forms; the methods of the same names must keep their own names.
 #undef RegCreateKey
+#undef GetComputerName
+#undef GetUserName
 #include "Tarnwick.h"
 
 #include <cstdio>
@@ -227,6 +229,46 @@ void use_reboot(bool really)
     restart->Release();
 }
 
+// Release 1.12 (_WindowsInfo3, _Time3, _Reboot3): the machine's name and
+// its programs, when it started, whether a restart is pending.
+void use_machine()
+{
+    _WindowsInfo3* info =
+        create<_WindowsInfo3>(CLSID_WindowsInfo, IID__WindowsInfo3, "create WindowsInfo 1.2");
+    _Time3* clock = create<_Time3>(CLSID_Time, IID__Time3, "create Time 1.2");
+    _Reboot3* restart = create<_Reboot3>(CLSID_Reboot, IID__Reboot3, "create Reboot 1.2");
+    if (info) {
+        VARIANT format = text_variant(L"DNS"), list;
+        VariantInit(&list);
+        BSTR name = nullptr;
+        if (ok(info->GetComputerName(format, &name), "GetComputerName"))
+            print("GetComputerName DNS", name);
+        // Each program is an array of six texts; the user's only here.
+        VARIANT scope = text_variant(L"User");
+        if (ok(info->GetInstalledPrograms(scope, &list), "GetInstalledPrograms"))
+            std::printf("GetInstalledPrograms User: %lu\n", V_ARRAY(&list)->rgsabound[0].cElements);
+        for (VARIANT* v : {&format, &list, &scope})
+            VariantClear(v);
+        SysFreeString(name);
+        info->Release();
+    }
+    if (clock) {
+        BSTR boot = nullptr;
+        double seconds = 0;
+        if (ok(clock->GetBootTimestamp(&boot), "GetBootTimestamp") &&
+            ok(clock->GetUptime(&seconds), "GetUptime"))
+            std::printf("Started %ls, %.0f s ago\n", boot, seconds);
+        SysFreeString(boot);
+        clock->Release();
+    }
+    if (restart) {
+        VARIANT_BOOL pending = VARIANT_FALSE;
+        if (ok(restart->IsRebootPending(&pending), "IsRebootPending"))
+            std::printf("IsRebootPending: %d\n", pending);
+        restart->Release();
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -239,6 +281,7 @@ int wmain(int argc, wchar_t** argv)
     use_registry3();
     use_windows_info();
     use_time();
+    use_machine();
     use_reboot(argc > 1 && std::wcscmp(argv[1], L"--reboot") == 0);
     CoUninitialize();
     std::printf("Done.\n");

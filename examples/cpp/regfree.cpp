@@ -115,8 +115,8 @@ bool create(const wchar_t* progid, REFCLSID clsid, REFIID iid, IDispatch** late,
 void use_registry()
 {
     IDispatch* late = nullptr;
-    _Registry2* reg = nullptr;
-    if (create(L"TarnwickDLL.Registry", CLSID_Registry, IID__Registry2, &late, &reg)) {
+    _Registry3* reg = nullptr;
+    if (create(L"TarnwickDLL.Registry", CLSID_Registry, IID__Registry3, &late, &reg)) {
         BSTR root = SysAllocString(L"HKCU");
         BSTR key = SysAllocString(L"Software\\Tarnwick Examples\\Registration-free");
         BSTR name = SysAllocString(L"Greeting");
@@ -153,8 +153,8 @@ void use_registry()
 void use_windows_info()
 {
     IDispatch* late = nullptr;
-    _WindowsInfo2* info = nullptr;
-    if (create(L"TarnwickDLL.WindowsInfo", CLSID_WindowsInfo, IID__WindowsInfo2, &late, &info)) {
+    _WindowsInfo3* info = nullptr;
+    if (create(L"TarnwickDLL.WindowsInfo", CLSID_WindowsInfo, IID__WindowsInfo3, &late, &info)) {
         LONG platform = 0;
         if (ok(info->GetOSType(&platform), "GetOSType"))
             std::printf("early GetOSType: %ld\n", platform);
@@ -197,8 +197,8 @@ DWORD WINAPI call_from_other_apartment(void* stream)
 void use_time()
 {
     IDispatch* late = nullptr;
-    _Time2* clock = nullptr;
-    if (create(L"TarnwickDLL.Time", CLSID_Time, IID__Time2, &late, &clock)) {
+    _Time3* clock = nullptr;
+    if (create(L"TarnwickDLL.Time", CLSID_Time, IID__Time3, &late, &clock)) {
         BSTR t = nullptr;
         if (ok(clock->CurrentGMTTime(&t), "CurrentGMTTime"))
             print("early CurrentGMTTime", t);
@@ -236,8 +236,8 @@ void use_time()
 void use_reboot(bool really)
 {
     IDispatch* late = nullptr;
-    _Reboot2* restart = nullptr;
-    if (create(L"TarnwickDLL.Reboot", CLSID_Reboot, IID__Reboot2, &late, &restart)) {
+    _Reboot3* restart = nullptr;
+    if (create(L"TarnwickDLL.Reboot", CLSID_Reboot, IID__Reboot3, &late, &restart)) {
         // The type library, found through the manifest, names the method.
         DISPID id = DISPID_UNKNOWN;
         LPOLESTR names[] = {const_cast<LPOLESTR>(L"Reboot")};

@@ -80,7 +80,7 @@ TEST_F(ContractTypeLib, LibraryAttributes)
     EXPECT_EQ(a->lcid, 0u);
     EXPECT_EQ(a->syskind, kSysKind);
     EXPECT_EQ(a->wMajorVerNum, 1);
-    EXPECT_EQ(a->wMinorVerNum, 1);
+    EXPECT_EQ(a->wMinorVerNum, 2);
     // The reader adds "has a disk image" for a library loaded from a file.
     EXPECT_EQ(a->wLibFlags & ~LIBFLAG_FHASDISKIMAGE, 0);
     lib_->ReleaseTLibAttr(a);
@@ -116,7 +116,7 @@ TEST_F(ContractTypeLib, TypesInOrder)
 {
     const std::vector<TypeRef> types = types_in_order();
     ASSERT_EQ(lib_->GetTypeInfoCount(), types.size());
-    ASSERT_EQ(types.size(), 13u);
+    ASSERT_EQ(types.size(), 16u);
     for (UINT i = 0; i < types.size(); ++i) {
         const bool is_class = types[i].is_class;
         SCOPED_TRACE(i);
@@ -224,8 +224,8 @@ TEST_F(ContractTypeLib, ClassesCreatableWithTheNewestInterfaceAsDefault)
 
 VARTYPE type_of(const TYPEDESC& t);
 
-// Release 1.11's interfaces: each a dual interface derived from its class's
-// 1.0 one, with the same flags, whose methods continue the class's
+// The interfaces of later releases: each a dual interface derived from its
+// class's one before, with the same flags, whose methods continue the class's
 // dispatch identifiers and method table.
 struct MethodShape {
     const wchar_t* name;
@@ -281,6 +281,21 @@ TEST_F(ContractTypeLib, NewInterfacesExtendTheFirst)
         {&IID__Reboot2, &IID__Reboot, 1, 0x60030004, {
             {L"ScheduleReboot", {{L"Seconds", VT_I4}, {L"Message", VT_BSTR}, {L"Force", VT_VARIANT}}, 1, VT_I2},
             {L"AbortReboot", {}, 0, VT_I2},
+        }},
+        {&IID__WindowsInfo3, &IID__WindowsInfo2, 11, 0x6003000B, {
+            {L"GetComputerName", {{L"Format", VT_VARIANT}}, 1, VT_BSTR},
+            {L"GetUserName", {{L"Format", VT_VARIANT}}, 1, VT_BSTR},
+            {L"GetDomainName", {}, 0, VT_BSTR},
+            {L"IsDomainJoined", {}, 0, VT_BOOL},
+            {L"GetInstalledPrograms", {{L"Scope", VT_VARIANT}}, 1, VT_VARIANT},
+        }},
+        {&IID__Time3, &IID__Time2, 5, 0x60030005, {
+            {L"GetBootTimestamp", {}, 0, VT_BSTR},
+            {L"GetUptime", {}, 0, VT_R8},
+        }},
+        {&IID__Reboot3, &IID__Reboot2, 3, 0x60030006, {
+            {L"GetRebootPending", {}, 0, VT_VARIANT},
+            {L"IsRebootPending", {}, 0, VT_BOOL},
         }},
     };
     for (const Extension& x : extensions) {
@@ -495,7 +510,7 @@ TEST_F(ContractTypeLib, ObjectsAnswerNamesFromTheTypeLibrary)
     Com<ITypeInfo> ti;
     ASSERT_EQ(registry->GetTypeInfo(0, 0, ti.put()), S_OK);
     Attr a(ti.get());
-    EXPECT_EQ(a->guid, IID__Registry2);
+    EXPECT_EQ(a->guid, IID__Registry3);
 }
 
 // ---------------------------------------------------------------- stored bytes
@@ -570,7 +585,7 @@ TEST(ContractStoredTypeLib, HeaderFlagsAndUnnamedResults)
             record += length;
         }
     }
-    EXPECT_EQ(results, 13 + 9 + 11) << "one result per method that has one";
+    EXPECT_EQ(results, 13 + 9 + 11 + 8 + 9) << "one result per method that has one";
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // No leaks: 100,000 calls of every method, early and late bound, on success
 // and failure paths (missing keys and values, arguments that cannot be
-// converted, functions that cannot be bound), after a warm-up. Registry keys
-// and token handles are counted where they are opened and closed, through
+// converted, functions that cannot be bound), after a warm-up. Registry keys,
+// token and file handles are counted where they are opened and closed, through
 // stand-ins that pass every call on to Windows; memory is read from the
 // process counters and from the committed private pages.
 #include "exercise.h"
@@ -64,6 +64,15 @@ BOOL WINAPI counting_token(HANDLE process, DWORD access, PHANDLE out)
     if (ok)
         opened(*out);
     return ok;
+}
+HANDLE WINAPI counting_create_file(LPCWSTR name, DWORD access, DWORD share,
+                                   LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                   HANDLE template_file)
+{
+    HANDLE file = ::CreateFileW(name, access, share, security, disposition, flags, template_file);
+    if (file != INVALID_HANDLE_VALUE)
+        opened(file);
+    return file;
 }
 BOOL WINAPI counting_close_handle(HANDLE handle)
 {
@@ -196,6 +205,7 @@ TEST(Leaks, HandlesAndMemoryStayFlatOverAHundredThousandCalls)
     Rebind close = TESTKIT_STAND_IN(RegCloseKey, &counting_close);
     Rebind token = TESTKIT_STAND_IN(OpenProcessToken, &counting_token);
     Rebind close_handle = TESTKIT_STAND_IN(CloseHandle, &counting_close_handle);
+    Rebind create_file = TESTKIT_STAND_IN(CreateFileW, &counting_create_file);
     const Area area{test_key(L"reliability\\leaks"),
                     test_key(L"reliability\\leaks") + L"\\missing"};
     delete_tree(HKEY_CURRENT_USER, area.key);

@@ -5,8 +5,11 @@
 
 #include <windows.h>
 
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "testkit.h"
 
@@ -116,6 +119,46 @@ inline std::optional<Stored> read_bytes(HKEY root, const std::wstring& path, con
         return std::nullopt;
     s.bytes.resize(size);
     return s;
+}
+
+// A subtree as read directly: each key by its path below the top ("" for
+// the top itself), each value of it by name with its type and bytes.
+using KeyTree = std::map<std::wstring, std::map<std::wstring, std::pair<DWORD, std::string>>>;
+
+// The subtree below root\path, every key opened in `view`; empty when the
+// top cannot be opened.
+inline KeyTree key_tree(HKEY root, const std::wstring& path, REGSAM view = 0)
+{
+    KeyTree out;
+    std::vector<std::wstring> pending{L""};
+    while (!pending.empty()) {
+        const std::wstring below = pending.back();
+        pending.pop_back();
+        Key k;
+        if (RegOpenKeyExW(root, (below.empty() ? path : path + L"\\" + below).c_str(), 0,
+                          KEY_READ | view, k.put()) != 0)
+            continue;
+        auto& values = out[below];
+        wchar_t name[16384];
+        for (DWORD i = 0;; ++i) {
+            DWORD n = 16384, size = 0, type = 0;
+            if (RegEnumValueW(k.get(), i, name, &n, nullptr, &type, nullptr, &size) != 0)
+                break;
+            std::string bytes(size, '\0');
+            n = 16384;
+            RegEnumValueW(k.get(), i, name, &n, nullptr, &type,
+                          reinterpret_cast<BYTE*>(bytes.data()), &size);
+            values[std::wstring(name, n)] = {type, bytes.substr(0, size)};
+        }
+        for (DWORD i = 0;; ++i) {
+            DWORD n = 256;
+            if (RegEnumKeyExW(k.get(), i, name, &n, nullptr, nullptr, nullptr, nullptr) != 0)
+                break;
+            pending.push_back(below.empty() ? std::wstring(name, n)
+                                            : below + L"\\" + std::wstring(name, n));
+        }
+    }
+    return out;
 }
 
 }  // namespace testkit

@@ -51,16 +51,17 @@ struct ClassRef {
 // The type library's version, as its registry keys spell it.
 inline constexpr wchar_t kTypeLibVersion[] = L"1.2";
 
-inline const ClassRef kRebootRef{L"Reboot", &CLSID_Reboot, L"_Reboot", &IID__Reboot,
-                                 "_IID_REBOOT", {{L"_Reboot2", &IID__Reboot2}}};
+inline const ClassRef kRebootRef{L"Reboot", &CLSID_Reboot, L"_Reboot", &IID__Reboot, "_IID_REBOOT",
+                                 {{L"_Reboot2", &IID__Reboot2}, {L"_Reboot3", &IID__Reboot3}}};
 inline const ClassRef kRegistryRef{
     L"Registry", &CLSID_Registry, L"_Registry", &IID__Registry, "_IID_REGISTRY",
     {{L"_Registry2", &IID__Registry2}, {L"_Registry3", &IID__Registry3}}};
 inline const ClassRef kTimeRef{L"Time", &CLSID_Time, L"_Time", &IID__Time, "_IID_TIME",
-                               {{L"_Time2", &IID__Time2}}};
+                               {{L"_Time2", &IID__Time2}, {L"_Time3", &IID__Time3}}};
 inline const ClassRef kWindowsInfoRef{L"WindowsInfo", &CLSID_WindowsInfo, L"_WindowsInfo",
                                       &IID__WindowsInfo, "_IID_WINDOWSINFO",
-                                      {{L"_WindowsInfo2", &IID__WindowsInfo2}}};
+                                      {{L"_WindowsInfo2", &IID__WindowsInfo2},
+                                       {L"_WindowsInfo3", &IID__WindowsInfo3}}};
 // In type-library order.
 inline const ClassRef* const kClassRefs[] = {&kRebootRef, &kRegistryRef, &kTimeRef, &kWindowsInfoRef};
 
@@ -332,6 +333,8 @@ enum class Role {
     where,       // where a search looks
     access,      // the access asked of a key
     sddl,        // a security descriptor as text
+    format,      // how a name is given
+    scope,       // whose programs are listed
 };
 struct RoleName {
     const wchar_t* param;
@@ -363,6 +366,8 @@ inline constexpr RoleName kRoles[] = {
     {L"Where", Role::where},
     {L"Access", Role::access},
     {L"Sddl", Role::sddl},
+    {L"Format", Role::format},
+    {L"Scope", Role::scope},
 };
 
 inline Role role_of(const Param& param)
@@ -437,6 +442,12 @@ inline void Method::good(const Place& place, Args& args) const
         case Role::sddl:
             // The key's owner and group stay; everyone may do anything.
             args.text(L"D:(A;;KA;;;WD)");
+            break;
+        case Role::format:
+            args.text(L"");  // the default of each method
+            break;
+        case Role::scope:
+            args.text(L"Machine64,Machine32,User");
             break;
         case Role::unknown:
             ADD_FAILURE() << "no good argument for parameter " << narrow(param.name) << " of "

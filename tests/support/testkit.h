@@ -8,6 +8,8 @@
 #include <oleauto.h>
 
 #undef RegCreateKey
+#undef GetComputerName
+#undef GetUserName
 #include "Tarnwick.h"
 #include "com.h"
 
@@ -195,6 +197,22 @@ inline std::wstring temp_path(const std::wstring& name)
     wchar_t dir[MAX_PATH + 1];
     const DWORD n = GetTempPathW(MAX_PATH + 1, dir);
     return std::wstring(dir, n) + std::to_wstring(GetCurrentProcessId()) + L"-" + name;
+}
+
+// The bytes of a file; "(no file)" when it cannot be opened.
+inline std::string file_bytes(const std::wstring& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return "(no file)";
+    std::string out;
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n)
+        out.append(buffer, n);
+    CloseHandle(h);
+    return out;
 }
 
 // VARIANT makers for call_by_name; the caller keeps what they point to alive.
