@@ -250,7 +250,7 @@ HRESULT RebootObject::GetRebootPending(VARIANT* result)
             if (found >> i & 1)
                 reg::put_text(&items[count++], Wide(kReasons[i]).get());
         }
-        reg::shorten_array(reasons, count);
+        reg::resize_array(reasons, count);
     });
 }
 

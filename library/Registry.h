@@ -181,8 +181,8 @@ Whole whole_of(const VARIANT& v);
 
 // A zero-based array of `n` Variants as the result; its items to fill.
 VARIANT* make_array(Variant& out, ULONG n);
-// Cuts the result array to the first `n` items.
-void shorten_array(Variant& out, ULONG n);
+// Gives the result array `n` items, keeping the first ones.
+void resize_array(Variant& out, ULONG n);
 // A String item.
 void put_text(VARIANT* v, std::wstring_view text);
 

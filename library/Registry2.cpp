@@ -178,12 +178,24 @@ VARIANT* make_array(Variant& out, ULONG n)
     return static_cast<VARIANT*>(array->pvData);
 }
 
-// Cuts the result array to the first `n` items.
-void shorten_array(Variant& out, ULONG n)
+// Gives the result array `n` items: the first ones stay, those cut off are
+// cleared, new ones are empty. A longer array is a new vector with the items
+// moved into it, as a vector's block is not one to grow in place.
+void resize_array(Variant& out, ULONG n)
 {
-    SAFEARRAYBOUND bound{n, 0};
-    if (FAILED(SafeArrayRedim(V_ARRAY(out.get()), &bound)))
-        raise(kOutOfMemory);
+    SAFEARRAY* array = V_ARRAY(out.get());
+    const ULONG length = array->rgsabound[0].cElements;
+    if (n <= length) {
+        SAFEARRAYBOUND bound{n, 0};
+        if (FAILED(SafeArrayRedim(array, &bound)))
+            raise(kOutOfMemory);
+        return;
+    }
+    Variant longer;
+    VARIANT* items = make_array(longer, n);
+    std::memcpy(static_cast<void*>(items), array->pvData, length * sizeof *items);
+    std::memset(array->pvData, 0, length * sizeof *items);  // moved out: left empty
+    out = std::move(longer);
 }
 
 void put_text(VARIANT* v, std::wstring_view text)
@@ -679,7 +691,7 @@ template <bool Values> void list_names(const Place& place, Variant& out)
         put_text(&items[found++], {buffer.get(), length});
     }
     if (found < count)
-        shorten_array(out, found);
+        resize_array(out, found);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // registration file are in RegFile.cpp. Argument faults are run-time
 // errors (5, 13) as in 1.1; a refusal by Windows is False, Empty or the
 // empty text.
+#include <cmath>
 #include <cwchar>
 
 #include "Registry.h"
@@ -108,9 +109,7 @@ public:
     {
         if (count_ == room_) {
             room_ *= 2;
-            SAFEARRAYBOUND bound{room_, 0};
-            if (FAILED(SafeArrayRedim(V_ARRAY(list_.get()), &bound)))
-                raise(kOutOfMemory);
+            resize_array(list_, room_);
             items_ = static_cast<VARIANT*>(V_ARRAY(list_.get())->pvData);
         }
         Variant match;
@@ -124,7 +123,7 @@ public:
     // The array of matches, cut to their number.
     void hand_over(Variant& out)
     {
-        shorten_array(list_, count_);
+        resize_array(list_, count_);
         out = std::move(list_);
     }
 
@@ -225,6 +224,13 @@ REGSAM access_of(const VARIANT& argument)
             return KEY_ALL_ACCESS;
     }
     if (access.missing() || access.type() == VT_BOOL)
+        raise(kInvalidCall);
+    // A number past 32 bits is no mask, however far past.
+    Variant real;
+    const HRESULT as_real =
+        VariantChangeType(real.get(), const_cast<VARIANT*>(&*access), 0, VT_R8);
+    if (as_real == DISP_E_OVERFLOW ||
+        (SUCCEEDED(as_real) && std::fabs(V_R8(real.get())) > 4294967295.0))
         raise(kInvalidCall);
     const Whole mask = whole_of(*access);
     if (mask.negative || mask.bits == 0 || mask.bits > 0xFFFFFFFFull)

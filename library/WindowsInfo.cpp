@@ -578,7 +578,7 @@ HRESULT WindowsInfo::GetInstalledPrograms(VARIANT Scope, VARIANT* result)
                 continue;
             // Room for this list's entries after the items so far.
             const ULONG room = count + entries;
-            reg::shorten_array(list, room);
+            reg::resize_array(list, room);
             VARIANT* items = static_cast<VARIANT*>(V_ARRAY(list.get())->pvData);
             reg::KeyContents contents(key.get());
             while (count < room && contents.next_subkey()) {
@@ -599,7 +599,7 @@ HRESULT WindowsInfo::GetInstalledPrograms(VARIANT Scope, VARIANT* result)
                 ++count;
             }
         }
-        reg::shorten_array(list, count);
+        reg::resize_array(list, count);
     });
 }
 
