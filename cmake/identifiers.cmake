@@ -2,7 +2,7 @@
 #
 # Every identifier comes from the IDL, so the manifest, the installer and the
 # library cannot name different classes or interfaces. Sets TARNWICK_LIBID
-# and TARNWICK_TLB_VERSION (the type library's, "1.1"); TARNWICK_CLASSES,
+# and TARNWICK_TLB_VERSION (the type library's, "1.2"); TARNWICK_CLASSES,
 # and for each class C: TARNWICK_CLSID_C (class identifier);
 # TARNWICK_INTERFACES, the dual interfaces _I by the name I, and for each:
 # TARNWICK_IID_I (so TARNWICK_IID_C is the 1.0 interface _C of class C); all

@@ -79,14 +79,14 @@ struct OwnTypeLibrary {
         return S_OK;
     }
 
-    // The type library's version as its keys spell it, "1.1".
+    // The type library's version as its keys spell it, "1.2".
     Bstr version() const
     {
         return Bstr::join({HexText(attributes.wMajorVerNum).view(), L".",
                            HexText(attributes.wMinorVerNum).view()});
     }
 
-    // "TypeLib\{libid}\1.1\0\win32": where the type library records the
+    // "TypeLib\{libid}\1.2\0\win32": where the type library records the
     // file of one platform, this library's own or the other bitness's.
     Bstr platform_key(bool own) const
     {

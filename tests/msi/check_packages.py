@@ -48,6 +48,7 @@ try:
         "examples/cpp/early_bound.cpp", "examples/cpp/late_bound.cpp", "examples/demo.vbs",
         "examples/cpp/regfree.cpp", "examples/cpp/regfree.rc", "examples/cpp/regfree.manifest",
         "examples/registry-values.vbs", "examples/registry-list.js", "examples/admin.vbs",
+        "examples/registry-backup.vbs",
     } | {"examples/%s.%s" % (s, l) for s in ("registry", "windowsinfo", "time", "reboot")
          for l in ("vbs", "js")}
     with zipfile.ZipFile(first) as z:
