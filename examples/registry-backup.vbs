@@ -5,13 +5,12 @@
 ' then imports the file: every setting is back as it was. Also copies the
 ' key, searches it, and tells when it was last written and who may change it.
 Option Explicit
-Dim reg, shell, fso, key, file, found, match
+Dim reg, fso, key, file, match
 
 Set reg = CreateObject("TarnwickDLL.Registry")
-Set shell = CreateObject("WScript.Shell")
 Set fso = CreateObject("Scripting.FileSystemObject")
 key = "Software\Tarnwick Examples\Backup"
-file = shell.ExpandEnvironmentStrings("%TEMP%") & "\tarnwick-backup.reg"
+file = fso.BuildPath(fso.GetSpecialFolder(2), "tarnwick-backup.reg")  ' 2: the temporary folder
 
 reg.RegWriteValue "HKCU", key, "Theme", "dark"
 reg.RegWriteValue "HKCU", key, "Width", 1280

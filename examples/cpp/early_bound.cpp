@@ -128,10 +128,12 @@ void use_registry3()
     V_ERROR(&none) = DISP_E_PARAMNOTFOUND;
     BSTR key = SysAllocString(L"Software\\Tarnwick Examples\\Early bound");
     BSTR copy = SysAllocString(L"Software\\Tarnwick Examples\\Early bound copy");
-    wchar_t temp[MAX_PATH + 1];
+    // A BSTR's length is the path's own: the library refuses a name with a
+    // NUL in it, so the text is formatted first and then copied.
+    wchar_t temp[MAX_PATH + 1], path[MAX_PATH + 32];
     GetTempPathW(MAX_PATH, temp);
-    BSTR file = SysAllocStringLen(nullptr, static_cast<UINT>(std::wcslen(temp) + 32));
-    std::swprintf(file, SysStringLen(file) + 1, L"%lstarnwick-early-bound.reg", temp);
+    std::swprintf(path, sizeof path / sizeof *path, L"%lstarnwick-early-bound.reg", temp);
+    BSTR file = SysAllocString(path);
     VARIANT_BOOL done = VARIANT_FALSE;
     if (ok(reg->RegExportKey(hkcu, key, file, none, &done), "RegExportKey"))
         std::printf("RegExportKey: %d\n", done);
