@@ -1,7 +1,6 @@
 // Benchmark rows of release 1.12's WindowsInfo, Time and Reboot methods,
-// each through the method table against the raw calls it makes; written
-// with the machinery of tests/bench/bench.cpp, which includes this file
-// after its helpers (admin_bench.cpp runs the rows alone until it does).
+// each through the method table against the raw calls it makes; part of
+// bench.cpp, which includes this file after its helpers.
 #pragma once
 
 #include <lm.h>
