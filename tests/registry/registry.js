@@ -82,13 +82,14 @@ same(reg.RegSetSecurity("HKCU", Base + "\\dst", "D:P(A;;KR;;;WD)"), true, "RegSe
 same(reg.RegGetSecurity("HKCU", Base + "\\dst").indexOf("D:P(A;;KR;;;WD)") >= 0, true, "RegGetSecurity");
 same(reg.RegCheckAccess("HKCU", Base + "\\dst", "Write"), false, "RegCheckAccess, denied");
 same(reg.RegSetSecurity("HKCU", Base + "\\dst", "D:P(A;;KA;;;WD)"), true, "RegSetSecurity again");
-var file = sh.ExpandEnvironmentStrings("%TEMP%") + "\\tarnwick-registry-js.reg";
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+var file = fso.BuildPath(fso.GetSpecialFolder(2), "tarnwick-registry-js.reg");  // 2: temporary
 same(reg.RegExportKey("HKCU", Base + "\\src", file), true, "RegExportKey");
 same(reg.RegDeleteKey("HKCU", Base + "\\src", true), true, "the exported key deleted");
 same(reg.RegImportFile(file), 1, "RegImportFile, one value");
 same(new VBArray(reg.RegReadValue("HKCU", Base + "\\src\\deep", "Tags")).toArray().join(","),
      "alpha,beta", "imported back");
-new ActiveXObject("Scripting.FileSystemObject").DeleteFile(file);
+fso.DeleteFile(file);
 
 reg = null;
 clean();

@@ -358,7 +358,7 @@ TEST_F(BadInput, CountsNamesIdsFlagsAndInterfaces)
         DISPID id;
         EXPECT_EQ(object->GetIDsOfNames(IID_IDispatch, list, 1, 0, &id), DISP_E_UNKNOWNINTERFACE);
         const DISPID ids[] = {DISPID_VALUE, DISPID_UNKNOWN, DISPID_NEWENUM, 1,
-                              0x60020000,   0x60030010,     0x60040000,     0x7FFFFFFF};
+                              0x60020000,   0x60030018,     0x60040000,     0x7FFFFFFF};
         for (DISPID bad : ids) {
             Invoked call;
             invoke(call, object, bad, {});
@@ -479,7 +479,8 @@ bool later(const Method& m)
 // What a method answers once Invoke has converted argument `given` for its
 // typed parameter p: S_OK, or run-time error 5 where the method refuses the
 // value itself: a delay out of range; in the later interfaces, an unknown
-// root and a key path, value name or file path with a NUL inside.
+// root, a key path, value name or file path with a NUL inside, and SDDL
+// text, which no kind of the table spells.
 HRESULT after_conversion(const Method& m, UINT p, const VARIANT& given, bool unknown_root)
 {
     const Role role = role_of(m.params[p]);
@@ -492,7 +493,11 @@ HRESULT after_conversion(const Method& m, UINT p, const VARIANT& given, bool unk
             return kInvalidCall;
     }
     const BSTR text = V_VT(&given) == VT_BSTR ? V_BSTR(&given) : nullptr;
-    if (later(m) && (role == Role::key_path || role == Role::value_name || role == Role::file) &&
+    if (later(m) && role == Role::sddl)
+        return kInvalidCall;
+    if (later(m) &&
+        (role == Role::key_path || role == Role::copy_target || role == Role::value_name ||
+         role == Role::file) &&
         text && std::wmemchr(text, L'\0', SysStringLen(text)))
         return kInvalidCall;
     return S_OK;
