@@ -10,7 +10,7 @@ Set clock = CreateObject("TarnwickDLL.Time")
 Set restart = CreateObject("TarnwickDLL.Reboot")
 
 If restart.IsRebootPending Then
-    WScript.Echo "Restart pending: yes, " & Join(restart.GetRebootPending, ", ")
+    WScript.Echo "Restart pending: yes, " & Joined(restart.GetRebootPending, ", ")
 Else
     WScript.Echo "Restart pending: no"
 End If
@@ -40,3 +40,14 @@ For i = 0 To UBound(programs)
     WScript.Echo "  " & item(0) & " " & item(1) & " (" & item(5) & ")"
 Next
 WScript.Echo "Done."
+
+' The items of a list as one text, as Join makes it (which Wine's VBScript
+' lacks).
+Function Joined(items, separator)
+    Dim i
+    Joined = ""
+    For i = 0 To UBound(items)
+        If i > 0 Then Joined = Joined & separator
+        Joined = Joined & items(i)
+    Next
+End Function

@@ -30,7 +30,7 @@ WScript.Echo "Changed: " & reg.RegReadValue("HKCU", key, "Theme") & ", Width the
 WScript.Echo "Values restored: " & reg.RegImportFile(file)
 WScript.Echo "Restored: " & reg.RegReadValue("HKCU", key, "Theme") & ", " & _
     reg.RegReadValue("HKCU", key, "Width") & ", " & _
-    Join(reg.RegReadValue("HKCU", key & "\Recent", "Files"), " ")
+    Joined(reg.RegReadValue("HKCU", key & "\Recent", "Files"), " ")
 fso.DeleteFile file
 
 ' A copy of the whole key, then a search of it: each match is an array of
@@ -48,3 +48,14 @@ WScript.Echo "Has a DACL: " & (InStr(reg.RegGetSecurity("HKCU", key), "D:") > 0)
 reg.RegDeleteKey "HKCU", key, True
 reg.RegDeleteKey "HKCU", key & " Copy", True
 WScript.Echo "Done."
+
+' The items of a list as one text, as Join makes it (which Wine's VBScript
+' lacks).
+Function Joined(items, separator)
+    Dim i
+    Joined = ""
+    For i = 0 To UBound(items)
+        If i > 0 Then Joined = Joined & separator
+        Joined = Joined & items(i)
+    Next
+End Function
