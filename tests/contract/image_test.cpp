@@ -281,8 +281,8 @@ TEST_F(ContractResources, VersionBlock)
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
     EXPECT_EQ(fixed->dwFileVersionMS, 0x0001000Cu);  // 1.12
     EXPECT_EQ(fixed->dwFileVersionLS, 0x0000057Fu);  // 0.1407
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x0001000Bu);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x0000057Eu);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x0001000Cu);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x0000057Fu);
     EXPECT_EQ(fixed->dwFileFlags, 0u);
     EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
