@@ -6,6 +6,7 @@
 // access and security (_Registry3, Registry3.cpp).
 #pragma once
 
+#include <initializer_list>
 #include <string_view>
 
 #include "object.h"
@@ -178,6 +179,12 @@ struct Whole {
 // The whole number a Variant holds: True is 1; a text must spell a number.
 // Raises 13 for what is no whole number, 6 beyond the 64-bit range.
 Whole whole_of(const VARIANT& v);
+
+// The names that an optional argument lists, one bit each in the order of
+// `names`, or `missing` when it is left out; 13 for no text, 5 for another
+// name.
+unsigned names_in(const VARIANT& argument, std::initializer_list<std::wstring_view> names,
+                  unsigned missing);
 
 // A zero-based array of `n` Variants as the result; its items to fill.
 VARIANT* make_array(Variant& out, ULONG n);

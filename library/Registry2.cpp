@@ -204,6 +204,42 @@ void put_text(VARIANT* v, std::wstring_view text)
     V_VT(v) = VT_BSTR;
 }
 
+// The names that an optional argument lists, one bit each in the order of
+// `names`: one name, or several joined by commas, blanks around each
+// allowed, letters in any case; `missing` when it is left out or Empty.
+// Raises 13 for what is no text, 5 for a text that lists anything else.
+unsigned names_in(const VARIANT& argument, std::initializer_list<std::wstring_view> names,
+                  unsigned missing)
+{
+    const Arg list(argument);
+    if (list.missing())
+        return missing;
+    if (list.type() != VT_BSTR)
+        raise(kTypeMismatch);
+    std::wstring_view rest(V_BSTR(&*list), SysStringLen(V_BSTR(&*list)));
+    unsigned out = 0;
+    for (;;) {
+        const size_t comma = rest.find(L',');
+        std::wstring_view item(rest.data(), comma == std::wstring_view::npos ? rest.size() : comma);
+        while (!item.empty() && item.front() == L' ')
+            item.remove_prefix(1);
+        while (!item.empty() && item.back() == L' ')
+            item.remove_suffix(1);
+        unsigned bit = 1;
+        for (std::wstring_view name : names) {
+            if (same_name(item, name))
+                break;
+            bit <<= 1;
+        }
+        if (bit >> names.size())
+            raise(kInvalidCall);
+        out |= bit;
+        if (comma == std::wstring_view::npos)
+            return out;
+        rest.remove_prefix(comma + 1);
+    }
+}
+
 // ---------------------------------------------------------------- trees
 
 bool open_tree(HKEY parent, const wchar_t* name, REGSAM access, unique_hkey& key)

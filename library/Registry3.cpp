@@ -66,38 +66,10 @@ bool within(std::wstring_view inner, std::wstring_view outer)
 
 // ---------------------------------------------------------------- finding
 
-// What RegFind looks at: key names, value names and text data.
+// What RegFind looks at: key names, value names and text data, in the order
+// of the names of `Where`.
 enum Where : unsigned { kKeys = 1, kValues = 2, kData = 4, kEverywhere = 7 };
-
-unsigned where_of(const VARIANT& argument)
-{
-    const Arg where(argument);
-    if (where.missing())
-        return kEverywhere;
-    if (where.type() != VT_BSTR)
-        raise(kTypeMismatch);
-    std::wstring_view list(V_BSTR(&*where), SysStringLen(V_BSTR(&*where)));
-    unsigned out = 0;
-    for (;;) {
-        const size_t comma = list.find(L',');
-        std::wstring_view item(list.data(), comma == std::wstring_view::npos ? list.size() : comma);
-        while (!item.empty() && item.front() == L' ')
-            item.remove_prefix(1);
-        while (!item.empty() && item.back() == L' ')
-            item.remove_suffix(1);
-        if (same_name(item, L"Keys"))
-            out |= kKeys;
-        else if (same_name(item, L"Values"))
-            out |= kValues;
-        else if (same_name(item, L"Data"))
-            out |= kData;
-        else
-            raise(kInvalidCall);
-        if (comma == std::wstring_view::npos)
-            return out;
-        list.remove_prefix(comma + 1);
-    }
-}
+const std::initializer_list<std::wstring_view> kWhereNames = {L"Keys", L"Values", L"Data"};
 
 // The matches of a search, in the order found: each a zero-based array
 // (KeyPath, ValueName, Match).
@@ -279,7 +251,7 @@ HRESULT Registry::RegFind(VARIANT RootKey, BSTR SubKey, BSTR Pattern, VARIANT Wh
 {
     return method(result, [&](Variant& found) {
         const Place place(RootKey, SubKey, View);
-        Search search(Pattern, where_of(Where), place.view);
+        Search search(Pattern, names_in(Where, kWhereNames, kEverywhere), place.view);
         unique_hkey key;
         if (!place.open(KEY_READ, key))
             return;

@@ -205,47 +205,11 @@ constexpr const wchar_t* kUserChoiceKeys[] = {
     L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
 };
 
-// The names that an optional argument lists, one bit each in the order of
-// `names`: one name, or several joined by commas, blanks around each
-// allowed, letters in any case; `missing` when it is left out or Empty.
-// Raises 13 for what is no text, 5 for a text that lists anything else.
-unsigned names_in(const VARIANT& argument, std::initializer_list<std::wstring_view> names,
-                  unsigned missing)
-{
-    const reg::Arg list(argument);
-    if (list.missing())
-        return missing;
-    if (list.type() != VT_BSTR)
-        raise(kTypeMismatch);
-    std::wstring_view rest(V_BSTR(&*list), SysStringLen(V_BSTR(&*list)));
-    unsigned out = 0;
-    for (;;) {
-        const size_t comma = rest.find(L',');
-        std::wstring_view item(rest.data(), comma == std::wstring_view::npos ? rest.size() : comma);
-        while (!item.empty() && item.front() == L' ')
-            item.remove_prefix(1);
-        while (!item.empty() && item.back() == L' ')
-            item.remove_suffix(1);
-        unsigned bit = 1;
-        for (std::wstring_view name : names) {
-            if (reg::same_name(item, name))
-                break;
-            bit <<= 1;
-        }
-        if (bit >> names.size())
-            raise(kInvalidCall);
-        out |= bit;
-        if (comma == std::wstring_view::npos)
-            return out;
-        rest.remove_prefix(comma + 1);
-    }
-}
-
 // Which one of `names` an optional argument names; the first when it is
 // left out. Raises as names_in does, and 5 for more than one name.
 unsigned one_of(const VARIANT& argument, std::initializer_list<std::wstring_view> names)
 {
-    unsigned bits = names_in(argument, names, 1), index = 0;
+    unsigned bits = reg::names_in(argument, names, 1), index = 0;
     if (bits & (bits - 1))
         raise(kInvalidCall);
     while (bits >>= 1)
@@ -558,7 +522,7 @@ HRESULT WindowsInfo::IsDomainJoined(VARIANT_BOOL* result)
 HRESULT WindowsInfo::GetInstalledPrograms(VARIANT Scope, VARIANT* result)
 {
     return method(result, [&](Variant& list) {
-        unsigned scopes = names_in(Scope, {L"Machine64", L"Machine32", L"User"}, 7);
+        unsigned scopes = reg::names_in(Scope, {L"Machine64", L"Machine32", L"User"}, 7);
         // 32-bit Windows has one view, and the 32-bit scope lists it.
         if (native_machine() == IMAGE_FILE_MACHINE_I386)
             scopes &= ~1u;

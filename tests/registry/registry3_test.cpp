@@ -36,39 +36,6 @@ protected:
     std::wstring key_;
 };
 
-// Every key below `path` (itself as "") with its values, name to type and
-// bytes, read directly.
-std::map<std::wstring, std::map<std::wstring, std::pair<DWORD, std::string>>> tree_of(
-    HKEY root, const std::wstring& path, REGSAM view = 0)
-{
-    std::map<std::wstring, std::map<std::wstring, std::pair<DWORD, std::string>>> out;
-    std::vector<std::wstring> pending{L""};
-    while (!pending.empty()) {
-        const std::wstring rel = pending.back();
-        pending.pop_back();
-        Key k;
-        if (RegOpenKeyExW(root, (rel.empty() ? path : path + L"\\" + rel).c_str(), 0,
-                          KEY_READ | view, k.put()) != 0)
-            continue;
-        auto& values = out[rel];
-        wchar_t name[16384];
-        BYTE data[65536];
-        for (DWORD i = 0;; ++i) {
-            DWORD n = 16384, size = sizeof data, type = 0;
-            if (RegEnumValueW(k.get(), i, name, &n, nullptr, &type, data, &size) != 0)
-                break;
-            values[std::wstring(name, n)] = {type, std::string(reinterpret_cast<char*>(data), size)};
-        }
-        for (DWORD i = 0;; ++i) {
-            DWORD n = 256;
-            if (RegEnumKeyExW(k.get(), i, name, &n, nullptr, nullptr, nullptr, nullptr) != 0)
-                break;
-            pending.push_back(rel.empty() ? std::wstring(name, n) : rel + L"\\" + std::wstring(name, n));
-        }
-    }
-    return out;
-}
-
 // A small tree of every kind of value below `path`.
 void plant_tree(HKEY root, const std::wstring& path)
 {
@@ -91,9 +58,9 @@ TEST_F(Registry3, CopyGoesWholeAndNeverIntoItself)
     VARIANT_BOOL ok = VARIANT_FALSE;
     ASSERT_EQ(reg_->RegCopyKey(Arg(L"HKCU"), src.get(), Arg(L"HKCU"), dst.get(), Arg::missing(), &ok), S_OK);
     EXPECT_EQ(ok, VARIANT_TRUE);
-    const auto source = tree_of(HKEY_CURRENT_USER, src.str());
+    const auto source = key_tree(HKEY_CURRENT_USER, src.str());
     EXPECT_EQ(source.size(), 4u);
-    EXPECT_EQ(tree_of(HKEY_CURRENT_USER, dst.str()), source);
+    EXPECT_EQ(key_tree(HKEY_CURRENT_USER, dst.str()), source);
 
     const struct Case {
         const char* what;
@@ -117,8 +84,8 @@ TEST_F(Registry3, CopyGoesWholeAndNeverIntoItself)
         EXPECT_EQ(reg_->RegCopyKey(Arg(L"HKCU"), f.get(), Arg(L"hkey_current_user"), t.get(), Arg(0L), &ok), c.status);
         EXPECT_EQ(ok, c.result);
     }
-    EXPECT_EQ(tree_of(HKEY_CURRENT_USER, key_ + L"\\src"), source) << "a refused copy changed its source";
-    EXPECT_EQ(tree_of(HKEY_CURRENT_USER, key_ + L"\\src2"), source);
+    EXPECT_EQ(key_tree(HKEY_CURRENT_USER, key_ + L"\\src"), source) << "a refused copy changed its source";
+    EXPECT_EQ(key_tree(HKEY_CURRENT_USER, key_ + L"\\src2"), source);
     EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, key_ + L"\\nowhere"));
 }
 
