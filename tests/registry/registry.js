@@ -73,6 +73,14 @@ sh.Run("reg delete HKU\\" + users + " /f", 0, true);
 // arrays as in 1.11, read with VBArray.
 reg.RegWriteValue("HKCU", Base + "\\src\\deep", "Tags", ["alpha", "beta"]);
 same(reg.RegCopyKey("HKCU", Base + "\\src", "HKCU", Base + "\\dst"), true, "RegCopyKey");
+var refused = 0;
+try {
+    reg.RegCopyKey("HKCU", Base + "\\src", "HKCU", Base.toUpperCase() + "\\SRC\\deep\\copy");
+} catch (e) {
+    refused = e.number & 0xFFFF;
+}
+same(refused, 5, "RegCopyKey into its own subtree");
+same(reg.RegKeyExists("HKCU", Base + "\\src\\deep\\copy"), false, "nothing copied into itself");
 var found = new VBArray(reg.RegFind("HKCU", Base + "\\dst", "b*", "Data")).toArray();
 same(found.length, 1, "RegFind, one match");
 same(new VBArray(found[0]).toArray().join("|"), Base + "\\dst\\deep|Tags|Data", "RegFind's match");
