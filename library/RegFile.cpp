@@ -9,7 +9,6 @@
 // separated, long lists continued on the next line after a "\". Import
 // also takes the older form, "REGEDIT4" text in the ANSI code page, key
 // deletions "[-ROOT\path]" and value deletions "name=-".
-#include <atomic>
 #include <cstring>
 #include <cwchar>
 
@@ -86,16 +85,18 @@ class NewFile {
 public:
     explicit NewFile(const wchar_t* destination) : destination_(destination)
     {
-        // The process and a count of the files it has made: no two writers
-        // meet, and a file left by another never gets overwritten.
-        static std::atomic<unsigned> made;
+        // The process and the first number free: CREATE_NEW keeps two
+        // writers apart and never overwrites a file left by another. Names
+        // come back once their files have gone: Wine 10 for arm64, emulated,
+        // keeps some 140 bytes for every new name a process makes a file
+        // under.
         const std::wstring_view to(destination);
         const DWORD process = call<Fn::GetCurrentProcessId>();
-        for (int attempt = 0; attempt < 8; ++attempt) {
+        for (unsigned attempt = 0; attempt < 8; ++attempt) {
             wchar_t tail[48] = L".~";
             wchar_t* end = text::put_decimal(tail + 2, process);
             *end++ = L'-';
-            end = text::put_decimal(end, made++);
+            end = text::put_decimal(end, attempt);
             std::wmemcpy(end, L".tmp", 5);
             Bstr name = Bstr::join({to, tail});
             const HANDLE h = call<Fn::CreateFileW>(name.get(), GENERIC_WRITE, 0, nullptr,
