@@ -9,6 +9,7 @@
 // separated, long lists continued on the next line after a "\". Import
 // also takes the older form, "REGEDIT4" text in the ANSI code page, key
 // deletions "[-ROOT\path]" and value deletions "name=-".
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 
@@ -85,18 +86,20 @@ class NewFile {
 public:
     explicit NewFile(const wchar_t* destination) : destination_(destination)
     {
-        // The process and the first number free: CREATE_NEW keeps two
-        // writers apart and never overwrites a file left by another. Names
-        // come back once their files have gone: Wine 10 for arm64, emulated,
-        // keeps some 140 bytes for every new name a process makes a file
-        // under.
+        // The process and a number: CREATE_NEW keeps two writers apart and
+        // never overwrites a file left by another. The number moves on only
+        // past a name found taken, so exports reuse their name: Wine 10 for
+        // arm64, emulated, keeps some 140 bytes for every new name a process
+        // makes a file under.
+        static std::atomic<unsigned> next;
         const std::wstring_view to(destination);
         const DWORD process = call<Fn::GetCurrentProcessId>();
-        for (unsigned attempt = 0; attempt < 8; ++attempt) {
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            unsigned number = next.load(std::memory_order_relaxed);
             wchar_t tail[48] = L".~";
             wchar_t* end = text::put_decimal(tail + 2, process);
             *end++ = L'-';
-            end = text::put_decimal(end, attempt);
+            end = text::put_decimal(end, number);
             std::wmemcpy(end, L".tmp", 5);
             Bstr name = Bstr::join({to, tail});
             const HANDLE h = call<Fn::CreateFileW>(name.get(), GENERIC_WRITE, 0, nullptr,
@@ -106,6 +109,7 @@ public:
                 name_ = std::move(name);
                 return;
             }
+            next.compare_exchange_strong(number, number + 1, std::memory_order_relaxed);
         }
     }
     NewFile(const NewFile&) = delete;
