@@ -258,18 +258,20 @@ TEST(Leaks, HandlesAndMemoryStayFlatOverAHundredThousandCalls)
     EXPECT_LE(after.next_handle, before.next_handle + 4 * 4);
     // Under Wine 10 for arm64, run by an emulator, PagefileUsage grows by
     // about a byte a call whatever is called (measured: 61 KiB for the 1.0
-    // methods alone, as much for the 1.2 ones alone, 119 KiB for all),
-    // while the committed private pages, where anything the library
-    // allocates lives, stay within their allowance: the growth is outside
-    // the process's own pages.
+    // methods alone, as much for the 1.2 ones alone, 119 KiB for all), and
+    // the committed private pages by one or two of the heap's 64 KiB steps
+    // from run to run. The same calls on i686 and x86_64 leave the
+    // committed pages as they were, so the tight allowance holds there.
 #ifdef TARNWICK_EMULATED_ARM64
     constexpr size_t kPagefileAllowance = 256 * 1024;
+    constexpr size_t kCommittedAllowance = 256 * 1024;
 #else
     constexpr size_t kPagefileAllowance = kMemoryAllowance;
+    constexpr size_t kCommittedAllowance = kMemoryAllowance;
 #endif
     EXPECT_LE(after.pagefile, before.pagefile + kPagefileAllowance);
     EXPECT_LE(after.private_usage, before.private_usage + kMemoryAllowance);
-    EXPECT_LE(after.committed, before.committed + kMemoryAllowance);
+    EXPECT_LE(after.committed, before.committed + kCommittedAllowance);
     EXPECT_EQ(seam().can_unload_now(), S_OK);
     delete_tree(HKEY_CURRENT_USER, area.key);
 }
