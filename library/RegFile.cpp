@@ -10,11 +10,16 @@
 // also takes the older form, "REGEDIT4" text in the ANSI code page, key
 // deletions "[-ROOT\path]" and value deletions "name=-".
 #include <atomic>
+#include <cstddef>
+#include <span>
 #include <cstring>
 #include <cwchar>
 
 #include "Registry.h"
+#include "buffer.h"
+#include "key_identity.h"
 #include "text.h"
+#include "tree_walk.h"
 
 namespace tarnwick {
 
@@ -27,55 +32,10 @@ namespace {
 constexpr std::wstring_view kHeader = L"Windows Registry Editor Version 5.00";
 constexpr std::wstring_view kOldHeader = L"REGEDIT4";
 constexpr wchar_t kDigits[] = L"0123456789abcdef";
-
-// Bytes that grow as they are written, in one buffer of the automation
-// allocator; a step's place is its offset, which stays when the buffer moves.
-class Buffer {
-public:
-    // `n` more bytes at the end, not yet written.
-    BYTE* extend(size_t n)
-    {
-        if (n > room_ - used_)
-            grow(n);
-        BYTE* at = data() + used_;
-        used_ += n;
-        return at;
-    }
-    void append(const void* bytes, size_t n) { std::memcpy(extend(n), bytes, n); }
-    void append(std::wstring_view text) { append(text.data(), text.size() * sizeof(wchar_t)); }
-    void push(wchar_t c) { append(&c, sizeof c); }
-    // Drops everything after the first `n` bytes.
-    void cut(size_t n) noexcept { used_ = n; }
-
-    BYTE* data() const noexcept { return reinterpret_cast<BYTE*>(bytes_.get()); }
-    size_t size() const noexcept { return used_; }
-    std::wstring_view text() const noexcept
-    {
-        return {reinterpret_cast<const wchar_t*>(data()), used_ / sizeof(wchar_t)};
-    }
-
-private:
-    static constexpr size_t kMost = 0x7FFFFFF0;
-
-    void grow(size_t n)
-    {
-        if (n > kMost - used_)
-            raise(kOutOfMemory);
-        size_t room = room_ < kMost / 2 ? room_ * 2 : kMost;
-        if (room < used_ + n)
-            room = used_ + n;
-        if (room < 256)
-            room = 256;
-        Bstr bigger = Bstr::bytes(static_cast<UINT>(room));
-        if (used_)
-            std::memcpy(bigger.get(), bytes_.get(), used_);
-        bytes_ = std::move(bigger);
-        room_ = room;
-    }
-
-    Bstr bytes_;
-    size_t used_ = 0, room_ = 0;
-};
+// A file larger than this is not read.
+constexpr LONGLONG kLargestFile = 256ll << 20;
+// A line of this many characters or more is refused, and so never written.
+constexpr size_t kLongestLine = 1u << 20;
 
 // ---------------------------------------------------------------- export
 
@@ -254,7 +214,10 @@ void put_value(Writer& out, const KeyContents& value)
     ++column;
     const DWORD type = value.value_type(), size = value.size();
     const BYTE* data = value.data();
-    if (type == REG_SZ && plain_text(data, size)) {
+    // A text goes between quotes while the line, each character escaped at
+    // worst, stays shorter than import takes; a longer one as its bytes.
+    if (type == REG_SZ && plain_text(data, size) &&
+        column + 2 + size / sizeof(wchar_t) * 2 < kLongestLine) {
         put_quoted(out, {reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t) - 1});
     } else if (type == REG_DWORD && size == sizeof(DWORD)) {
         DWORD n;
@@ -284,33 +247,38 @@ void put_value(Writer& out, const KeyContents& value)
     out.end_line();
 }
 
-// Writes the key open as `key`, whose full name `path` holds, then each key
-// below it, depth first, each level opened in `view`. False when Windows
-// refused a value or key, which would leave the file short.
-bool put_tree(Writer& out, HKEY key, Buffer& path, REGSAM view)
+// Whether a key's path can stand on a key line that import reads back as
+// this key: no line break, which would end the line, and short enough.
+bool fits_key_line(std::wstring_view path) noexcept
 {
-    out.put(L'[');
-    out.put(path.text());
-    out.put(L']');
-    out.end_line();
-    KeyContents contents(key);
-    while (contents.next_value())
-        put_value(out, contents);
-    out.end_line();
-    if (!contents.complete())
-        return false;
-    while (contents.next_subkey()) {
-        const std::wstring_view name = contents.subkey_name();
-        const size_t parent = path.size();
-        path.push(L'\\');
-        path.append(name);
-        unique_hkey sub;
-        if (!open_tree(key, name.data(), KEY_READ | view, sub) ||
-            !put_tree(out, sub.get(), path, view))
+    return path.size() + 3 < kLongestLine && path.find_first_of(L"\r\n") == std::wstring_view::npos;
+}
+
+// Writes the key open as `key`, whose full name is `path`, then each key
+// below it, depth first, each level opened in `view`. False when Windows
+// refused a value or key, which would leave the file short, or when a key
+// cannot be written so that import gives it back: a name the format cannot
+// carry, a tree deeper than the registry's own.
+bool put_tree(Writer& out, HKEY key, std::wstring_view path, REGSAM view)
+{
+    TreeWalk walk(key, path, KEY_READ, view, kDeepestTree);
+    for (TreeWalk::Step step; (step = walk.next()) != TreeWalk::kEnd;) {
+        if (step != TreeWalk::kEnter)
+            continue;
+        if (!fits_key_line(walk.path()))
             return false;
-        path.cut(parent);
+        out.put(L'[');
+        out.put(walk.path());
+        out.put(L']');
+        out.end_line();
+        KeyContents contents(walk.key());
+        while (contents.next_value())
+            put_value(out, contents);
+        out.end_line();
+        if (!contents.complete())
+            return false;
     }
-    return contents.complete();
+    return walk.complete() && !walk.too_deep();
 }
 
 // ---------------------------------------------------------------- import
@@ -325,6 +293,7 @@ struct Step {
     HKEY root;    // of a key
     DWORD units;  // of the path or name, without its NUL
     DWORD size;   // of the data
+    ULONG line;   // of the file, where the step begins
 };
 
 size_t step_size(const Step& step) noexcept
@@ -332,10 +301,6 @@ size_t step_size(const Step& step) noexcept
     return (sizeof step + (step.units + 1) * sizeof(wchar_t) + step.size + 3) & ~size_t{3};
 }
 
-// A file larger than this is not read.
-constexpr LONGLONG kLargestFile = 256ll << 20;
-// A line of this many characters or more is refused.
-constexpr size_t kLongestLine = 1u << 20;
 
 // Raises error 5, naming the line of the file that is at fault.
 [[noreturn]] void refuse(ULONG line)
@@ -465,10 +430,12 @@ private:
     {
         const size_t at = plan_.size();
         plan_.extend(sizeof(Step));
+        step_line_ = number_;
         return at;
     }
     void end_step(size_t at, Step step)
     {
+        step.line = step_line_;
         std::memcpy(plan_.data() + at, &step, sizeof step);
         plan_.extend(step_size(step) - (plan_.size() - at));
     }
@@ -487,7 +454,7 @@ private:
         const size_t slash = path.find(L'\\');
         const std::wstring_view root(path.data(),
                                      slash == std::wstring_view::npos ? path.size() : slash);
-        Step step{deleting ? Op::kDeleteKey : Op::kKey, 0, nullptr, 0, 0};
+        Step step{deleting ? Op::kDeleteKey : Op::kKey, 0, nullptr, 0, 0, 0};
         for (const RootName& r : kRootNames) {
             if (same_name(root, r.name))
                 step.root =
@@ -513,7 +480,7 @@ private:
         if (!in_key_)
             refuse(number_);  // no key for it to go in
         const size_t at = begin_step();
-        Step step{Op::kValue, REG_SZ, nullptr, 0, 0};
+        Step step{Op::kValue, REG_SZ, nullptr, 0, 0, 0};
         if (!take(L'@'))
             step.units = quoted();
         plan_.push(L'\0');
@@ -606,6 +573,7 @@ private:
     std::wstring_view rest_;  // the text after the current line
     std::wstring_view line_;  // what is left of the current line
     ULONG number_ = 0;        // of the current line, from 1
+    ULONG step_line_ = 0;     // where the step being read began
     bool ansi_;
     bool in_key_ = false;  // a key line came last: values may follow
     Buffer& plan_;
@@ -664,38 +632,315 @@ void plan_of(const BYTE* bytes, DWORD size, Buffer& plan)
     Parser(text, !wide, plan).run();
 }
 
-// Takes the steps of a plan in order; gives the number of values written.
-// A key that Windows refuses takes its values with it; the rest go on.
+// The steps of a plan, one at a time.
+class Steps {
+public:
+    explicit Steps(const Buffer& plan) noexcept : plan_(plan) {}
+
+    bool next() noexcept
+    {
+        if (at_ >= plan_.size())
+            return false;
+        std::memcpy(&step_, plan_.data() + at_, sizeof step_);
+        name_ = reinterpret_cast<const wchar_t*>(plan_.data() + at_ + sizeof step_);
+        at_ += step_size(step_);
+        return true;
+    }
+    const Step& step() const noexcept { return step_; }
+    // The key path or value name, NUL-terminated.
+    const wchar_t* name() const noexcept { return name_; }
+    const BYTE* data() const noexcept { return reinterpret_cast<const BYTE*>(name_ + step_.units + 1); }
+
+private:
+    const Buffer& plan_;
+    size_t at_ = 0;
+    Step step_{};
+    const wchar_t* name_ = nullptr;
+};
+
+// Raises error 5 before anything is written when a key deletion of the
+// plan would delete a root, the storage of one or a key that holds one,
+// by whatever name the file gives it.
+void check_deletions(const Buffer& plan, REGSAM view)
+{
+    for (Steps steps(plan); steps.next();) {
+        if (steps.step().op != Op::kDeleteKey)
+            continue;
+        KeyIdentity key;
+        if (!key.find(steps.step().root, steps.name(), view) ||
+            (key.exists() && key.holds_root()))
+            refuse(steps.step().line);
+    }
+}
+
+// What an import changed, kept before each change so that all of it can be
+// undone, last change first: the keys it made, the values it set or
+// deleted as they were before, and each subtree it deleted, whole. Each
+// entry is a Step (its op telling which), then its key path, the value
+// name and the old data.
+class Undo {
+public:
+    enum Kind : DWORD { kMadeKey, kOldValue, kNoValue, kSavedKey, kSavedValue, kSavedTree };
+    static constexpr DWORD kLink = 1;  // the type of a saved key that is a link
+
+    // The key root\path[0, made) that this import creates.
+    void made_key(HKEY root, std::wstring_view path) { add(done_, kMadeKey, root, 0, path, {}, {}); }
+
+    // Keeps value `name` of `key` (root\path) as it is now, or that it is
+    // not there; false when Windows does not say which.
+    bool keep_value(HKEY root, std::wstring_view path, HKEY key, const wchar_t* name)
+    {
+        ValueReader old;
+        if (old.read(key, name)) {
+            add(done_, kOldValue, root, old.type(), path, name, {old.data(), old.size()});
+            return true;
+        }
+        if (call<Fn::RegQueryValueExW>(key, name, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_FILE_NOT_FOUND)
+            return false;
+        add(done_, kNoValue, root, 0, path, name, {});
+        return true;
+    }
+
+    // Keeps the whole subtree of `key` (root\path, open to read); false
+    // when any of it cannot be read.
+    bool keep_tree(HKEY root, std::wstring_view path, HKEY key, REGSAM view)
+    {
+        const size_t first = saved_.size();
+        TreeWalk walk(key, path, KEY_READ, view, kAnyDepth);
+        for (TreeWalk::Step step; (step = walk.next()) != TreeWalk::kEnd;) {
+            if (step != TreeWalk::kEnter)
+                continue;
+            const size_t at = saved_.size();
+            add(saved_, kSavedKey, root, 0, walk.path(), {}, {});
+            KeyContents contents(walk.key());
+            while (contents.next_value()) {
+                add(saved_, kSavedValue, root, contents.value_type(), {},
+                    contents.value_name(), {contents.data(), contents.size()});
+                // A link is made again as a link: its type says so.
+                if (contents.value_type() == REG_LINK &&
+                    same_name(contents.value_name(), L"SymbolicLinkValue")) {
+                    const DWORD link = kLink;
+                    std::memcpy(saved_.data() + at + offsetof(Header, type), &link, sizeof link);
+                }
+            }
+            if (!contents.complete())
+                return false;
+        }
+        if (!walk.complete())
+            return false;
+        // Where the saved keys begin and end, as the entry's data.
+        const size_t range[2] = {first, saved_.size()};
+        add(done_, kSavedTree, root, 0, {}, {}, {reinterpret_cast<const BYTE*>(range), sizeof range});
+        return true;
+    }
+
+    // Undoes every change, last first; false when Windows refused any part
+    // of the undoing, which then goes on with the rest.
+    bool roll_back(REGSAM view)
+    {
+        bool whole = true;
+        const auto* starts = reinterpret_cast<const size_t*>(starts_.data());
+        for (size_t i = starts_.size() / sizeof(size_t); i-- > 0;) {
+            const Entry e = entry(done_, starts[i]);
+            switch (e.kind) {
+            case kMadeKey:
+                delete_subkeys(e.root, e.path, view);
+                whole &= delete_key(e.root, e.path, view);
+                break;
+            case kOldValue:
+            case kNoValue: {
+                unique_hkey key;
+                whole &= call<Fn::RegOpenKeyExW>(e.root, e.path, 0, KEY_SET_VALUE | view,
+                                                 key.put()) == 0 &&
+                         (e.kind == kOldValue ? call<Fn::RegSetValueExW>(key.get(), e.name, 0,
+                                                                         e.type, e.data, e.size)
+                                              : call<Fn::RegDeleteValueW>(key.get(), e.name)) ==
+                             0;
+                break;
+            }
+            default: {
+                size_t range[2];
+                std::memcpy(range, e.data, sizeof range);
+                whole &= restore(range[0], range[1], view);
+                break;
+            }
+            }
+        }
+        return whole;
+    }
+
+private:
+    struct Entry {
+        Kind kind;
+        DWORD type;
+        HKEY root;
+        const wchar_t* path;
+        const wchar_t* name;
+        const BYTE* data;
+        DWORD size;
+    };
+    struct Header {
+        Kind kind;
+        DWORD type;
+        HKEY root;
+        DWORD path_units, name_units, size;
+    };
+    static size_t entry_size(const Header& h) noexcept
+    {
+        return (sizeof h + (h.path_units + h.name_units + 2) * sizeof(wchar_t) + h.size + 7) &
+               ~size_t{7};
+    }
+
+    void add(Buffer& to, Kind kind, HKEY root, DWORD type, std::wstring_view path,
+             std::wstring_view name, std::span<const BYTE> data)
+    {
+        const Header h{kind, type, root, static_cast<DWORD>(path.size()),
+                       static_cast<DWORD>(name.size()), static_cast<DWORD>(data.size())};
+        const size_t at = to.size();
+        if (&to == &done_)
+            starts_.append(&at, sizeof at);
+        to.append(&h, sizeof h);
+        to.append(path);
+        to.push(L'\0');
+        to.append(name);
+        to.push(L'\0');
+        to.append(data.data(), data.size());
+        to.extend(at + entry_size(h) - to.size());
+    }
+
+    static Entry entry(const Buffer& from, size_t at) noexcept
+    {
+        Header h;
+        std::memcpy(&h, from.data() + at, sizeof h);
+        const auto* path = reinterpret_cast<const wchar_t*>(from.data() + at + sizeof h);
+        const wchar_t* name = path + h.path_units + 1;
+        return {h.kind, h.type, h.root, path, name,
+                reinterpret_cast<const BYTE*>(name + h.name_units + 1), h.size};
+    }
+
+    // Makes the saved keys from `first` to `end` again, with their values.
+    bool restore(size_t first, size_t end, REGSAM view)
+    {
+        bool whole = true;
+        unique_hkey key;
+        for (size_t at = first; at < end;) {
+            const Entry e = entry(saved_, at);
+            Header h;
+            std::memcpy(&h, saved_.data() + at, sizeof h);
+            at += entry_size(h);
+            if (e.kind == kSavedKey) {
+                // A key that stayed is opened as itself, never through a
+                // link; one that went is made again, a link as a link.
+                const DWORD options = e.type == kLink ? REG_OPTION_CREATE_LINK : 0;
+                if (call<Fn::RegOpenKeyExW>(e.root, e.path, REG_OPTION_OPEN_LINK,
+                                            KEY_SET_VALUE | view, key.put()) != 0 &&
+                    call<Fn::RegCreateKeyExW>(e.root, e.path, 0, nullptr, options,
+                                              KEY_SET_VALUE | KEY_CREATE_LINK | view, nullptr,
+                                              key.put(), nullptr) != 0) {
+                    key.reset();
+                    whole = false;
+                }
+            } else if (!key.get() ||
+                       call<Fn::RegSetValueExW>(key.get(), e.name, 0, e.type, e.data, e.size) != 0) {
+                whole = false;
+            }
+        }
+        return whole;
+    }
+
+    Buffer done_;    // the changes, in order
+    Buffer starts_;  // where each of them begins
+    Buffer saved_;   // the deleted subtrees' keys and values
+};
+
+// Raises error 5 for the step of line `line` that Windows refused, once
+// every change before it is undone.
+[[noreturn]] void refuse_step(ULONG line, Undo& undo, REGSAM view)
+{
+    const bool undone = undo.roll_back(view);
+    const wchar_t* rest = undone ? L" of the file was refused; nothing is changed"
+                                 : L" of the file was refused; not all is undone";
+    wchar_t description[64] = L"Line ";
+    wchar_t* end = text::put_decimal(description + 5, line);
+    std::wcsncpy(end, rest, std::size(description) - 1 - static_cast<size_t>(end - description));
+    raise(kInvalidCall, description);
+}
+
+// Takes the steps of a plan in order, all of them or none: before each
+// change what it changes is kept, and at the first step that Windows
+// refuses everything done is undone and the call raises error 5 naming its
+// line. A deletion of something that is not there is done. Gives the number
+// of values written.
 LONG apply(const Buffer& plan, REGSAM view)
 {
+    check_deletions(plan, view);
+    Undo undo;
     LONG written = 0;
-    unique_hkey key;  // where the values go
-    for (size_t at = 0; at < plan.size();) {
-        Step step;
-        std::memcpy(&step, plan.data() + at, sizeof step);
-        const auto* name = reinterpret_cast<const wchar_t*>(plan.data() + at + sizeof step);
-        const BYTE* data = reinterpret_cast<const BYTE*>(name + step.units + 1);
-        at += step_size(step);
+    unique_hkey key;         // where the values go
+    const wchar_t* path = L"";  // its path
+    HKEY root = nullptr;     // and root
+    bool made = false;       // whether this import made it: its values were not there
+    for (Steps steps(plan); steps.next();) {
+        const Step& step = steps.step();
+        const wchar_t* name = steps.name();
+        bool done = true;
         switch (step.op) {
-        case Op::kKey:
-            if (call<Fn::RegCreateKeyExW>(step.root, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                          KEY_SET_VALUE | view, nullptr, key.put(), nullptr) != 0)
-                key.reset();
-            break;
-        case Op::kDeleteKey:
+        case Op::kKey: {
             key.reset();
-            delete_subkeys(step.root, name, view);
-            call<Fn::RegDeleteKeyExW>(step.root, name, view, 0);
+            KeyIdentity there;
+            done = there.find(step.root, name, view);
+            if (!done)
+                break;
+            made = !there.exists();
+            if (made) {
+                // The first key of the path that is not there yet.
+                const std::wstring_view whole(name);
+                size_t end = whole.find_first_not_of(L'\\', there.existing_length());
+                end = whole.find(L'\\', end);
+                undo.made_key(step.root, {whole.data(), end == std::wstring_view::npos ? whole.size() : end});
+            }
+            root = step.root;
+            path = name;
+            done = call<Fn::RegCreateKeyExW>(step.root, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                             KEY_SET_VALUE | KEY_QUERY_VALUE | view, nullptr,
+                                             key.put(), nullptr) == 0;
             break;
+        }
+        case Op::kDeleteKey: {
+            key.reset();
+            unique_hkey doomed;
+            const LONG status = call<Fn::RegOpenKeyExW>(step.root, name, REG_OPTION_OPEN_LINK,
+                                                        KEY_READ | view, doomed.put());
+            if (status == ERROR_FILE_NOT_FOUND)
+                break;
+            done = status == 0 && undo.keep_tree(step.root, name, doomed.get(), view);
+            doomed.reset();
+            if (done) {
+                delete_subkeys(step.root, name, view);
+                done = delete_key(step.root, name, view);
+            }
+            break;
+        }
         case Op::kValue:
-            if (key.get() &&
-                call<Fn::RegSetValueExW>(key.get(), name, 0, step.type, data, step.size) == 0)
-                ++written;
+            done = key.get() && (made || undo.keep_value(root, path, key.get(), name)) &&
+                   call<Fn::RegSetValueExW>(key.get(), name, 0, step.type, steps.data(),
+                                            step.size) == 0;
+            written += done;
             break;
-        case Op::kDeleteValue:
-            if (key.get())
-                call<Fn::RegDeleteValueW>(key.get(), name);
+        case Op::kDeleteValue: {
+            // In a key this import made, only what it wrote can be there.
+            done = key.get() && (made || undo.keep_value(root, path, key.get(), name));
+            if (!done)
+                break;
+            const LONG status = call<Fn::RegDeleteValueW>(key.get(), name);
+            done = status == 0 || status == ERROR_FILE_NOT_FOUND;
             break;
+        }
+        }
+        if (!done) {
+            key.reset();
+            refuse_step(step.line, undo, view);
         }
     }
     return written;
@@ -709,6 +954,7 @@ HRESULT Registry::RegExportKey(VARIANT RootKey, BSTR SubKey, BSTR Path, VARIANT 
     return method(result, [&](VARIANT_BOOL& written) {
         const Place place(RootKey, SubKey, View);
         const wchar_t* file = name_of(Path);
+        const wchar_t* root = named_root(place.root);
         unique_hkey key;
         if (!place.open(KEY_READ, key))
             return;
@@ -720,7 +966,7 @@ HRESULT Registry::RegExportKey(VARIANT RootKey, BSTR SubKey, BSTR Path, VARIANT 
         while (!sub.empty() && sub.back() == L'\\')
             sub.remove_suffix(1);
         Buffer path;
-        path.append(root_name(place.root));
+        path.append(root);
         if (!sub.empty()) {
             path.push(L'\\');
             path.append(sub);
@@ -733,7 +979,7 @@ HRESULT Registry::RegExportKey(VARIANT RootKey, BSTR SubKey, BSTR Path, VARIANT 
         writer.put(kHeader);
         writer.end_line();
         writer.end_line();
-        if (put_tree(writer, key.get(), path, place.view) && writer.flush() && out.place())
+        if (put_tree(writer, key.get(), path.text(), place.view) && writer.flush() && out.place())
             written = VARIANT_TRUE;
     });
 }

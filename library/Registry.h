@@ -116,7 +116,8 @@ private:
 };
 
 // What the units of the class share: arguments as the 1.1 methods take
-// them, result arrays, and walking a tree (defined in Registry2.cpp).
+// them, result arrays, and a key's contents (defined in Registry2.cpp; the
+// walk of a subtree is tree_walk.h's, a key's identity key_identity.h's).
 namespace reg {
 
 // A Variant argument's value, also when it came by reference.
@@ -145,6 +146,9 @@ bool same_name(std::wstring_view a, std::wstring_view b) noexcept;
 HKEY root_of(const VARIANT& argument);
 // The full name of a root key ("HKEY_CURRENT_USER"); null for no root.
 const wchar_t* root_name(HKEY root) noexcept;
+// The same for a method that works on a tree of named keys: raises 5 for a
+// root handle value that names none (HKEY_PERFORMANCE_DATA).
+const wchar_t* named_root(HKEY root);
 // The registry view: the process's own (missing or 0), 32 or 64; raises 5
 // for anything else.
 REGSAM view_of(const VARIANT& argument);
@@ -196,7 +200,10 @@ void put_text(VARIANT* v, std::wstring_view text);
 // Opens `name` below `parent` as itself, never following a link, to walk
 // or change the tree below it; false when Windows refuses.
 bool open_tree(HKEY parent, const wchar_t* name, REGSAM access, unique_hkey& key);
-// Deletes every key below parent\name, depth first, leaving the key itself.
+// Deletes the key parent\name itself, a link as itself; false when
+// Windows refuses.
+bool delete_key(HKEY parent, const wchar_t* name, REGSAM view);
+// Deletes every key below parent\name, however deep, leaving the key itself.
 void delete_subkeys(HKEY parent, const wchar_t* name, REGSAM view);
 
 // The values and then the subkeys of an open key, one at a time in the

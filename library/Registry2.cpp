@@ -10,7 +10,9 @@
 #include <span>
 
 #include "Registry.h"
+#include "key_identity.h"
 #include "text.h"
+#include "tree_walk.h"
 
 namespace tarnwick {
 
@@ -205,9 +207,10 @@ void put_text(VARIANT* v, std::wstring_view text)
 }
 
 // The names that an optional argument lists, one bit each in the order of
-// `names`: one name, or several joined by commas, blanks around each
-// allowed, letters in any case; `missing` when it is left out or Empty.
-// Raises 13 for what is no text, 5 for a text that lists anything else.
+// `names`: one name, or several different ones joined by commas, blanks
+// around each allowed, letters in any case; `missing` when it is left out
+// or Empty. Raises 13 for what is no text, 5 for a text that lists anything
+// else or one name twice.
 unsigned names_in(const VARIANT& argument, std::initializer_list<std::wstring_view> names,
                   unsigned missing)
 {
@@ -231,7 +234,7 @@ unsigned names_in(const VARIANT& argument, std::initializer_list<std::wstring_vi
                 break;
             bit <<= 1;
         }
-        if (bit >> names.size())
+        if ((bit >> names.size()) || (out & bit))
             raise(kInvalidCall);
         out |= bit;
         if (comma == std::wstring_view::npos)
@@ -247,28 +250,27 @@ bool open_tree(HKEY parent, const wchar_t* name, REGSAM access, unique_hkey& key
     return call<Fn::RegOpenKeyExW>(parent, name, REG_OPTION_OPEN_LINK, access, key.put()) == 0;
 }
 
-// Each level is opened and deleted with the view flag: a key opened below a
-// handle of one view is not kept in that view on every system, so the flag
-// goes with every call. A link is opened as itself, never followed into the
-// tree it points to. A key that refuses stays, and so do the keys above it.
+// Deleted through a handle of its own, opened as itself: deleting by name
+// would follow a link and delete the key it points to.
+bool delete_key(HKEY parent, const wchar_t* name, REGSAM view)
+{
+    unique_hkey key;
+    return open_tree(parent, name, DELETE | view, key) &&
+           call<Fn::RegDeleteKeyExW>(key.get(), L"", view, 0) == 0;
+}
+
+// A link is opened as itself, never followed into the tree it points to.
+// A key that refuses stays, and so do the keys above it; its siblings go.
 void delete_subkeys(HKEY parent, const wchar_t* name, REGSAM view)
 {
     unique_hkey key;
     if (!open_tree(parent, name, KEY_ENUMERATE_SUB_KEYS | view, key))
         return;
-    // Room for one name (at most 255 characters) at this level, on the heap:
-    // a tree may be hundreds of levels deep.
-    constexpr DWORD kRoom = 256;
-    const Bstr child = Bstr::bytes(kRoom * sizeof(wchar_t));
-    DWORD index = 0;  // the keys before it refused to go
-    for (;;) {
-        DWORD length = kRoom;
-        if (call<Fn::RegEnumKeyExW>(key.get(), index, child.get(), &length, nullptr, nullptr,
-                                    nullptr, nullptr) != 0)
-            return;
-        delete_subkeys(key.get(), child.get(), view);
-        if (call<Fn::RegDeleteKeyExW>(key.get(), child.get(), view, 0) != 0)
-            ++index;
+    TreeWalk walk(key.get(), {}, KEY_ENUMERATE_SUB_KEYS, view, kAnyDepth);
+    for (TreeWalk::Step step; (step = walk.next()) != TreeWalk::kEnd;) {
+        if (step != TreeWalk::kEnter && walk.depth() > 0 &&
+            delete_key(walk.parent(), walk.name().data(), view))
+            walk.removed();
     }
 }
 
@@ -312,17 +314,25 @@ bool KeyContents::next_value()
     }
 }
 
+// A name longer than the room (some systems keep names of more than 255
+// characters) is read again with more.
 bool KeyContents::next_subkey()
 {
     if (name_room_ < 256)
         name_ = Bstr::bytes((name_room_ = 256) * sizeof(wchar_t));
-    name_length_ = name_room_;
-    const LONG status = call<Fn::RegEnumKeyExW>(key_, subkeys_, name_.get(), &name_length_,
-                                                nullptr, nullptr, nullptr, nullptr);
-    if (status != 0)
-        return ended(status);
-    ++subkeys_;
-    return true;
+    for (;;) {
+        name_length_ = name_room_;
+        const LONG status = call<Fn::RegEnumKeyExW>(key_, subkeys_, name_.get(), &name_length_,
+                                                    nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA && name_room_ < 32768) {
+            name_ = Bstr::bytes((name_room_ *= 2) * sizeof(wchar_t));
+            continue;
+        }
+        if (status != 0)
+            return ended(status);
+        ++subkeys_;
+        return true;
+    }
 }
 
 const wchar_t* root_name(HKEY root) noexcept
@@ -334,6 +344,15 @@ const wchar_t* root_name(HKEY root) noexcept
     }
     return nullptr;
 }
+
+const wchar_t* named_root(HKEY root)
+{
+    const wchar_t* name = root_name(root);
+    if (!name)
+        raise(kInvalidCall);
+    return name;
+}
+
 }  // namespace reg
 
 using namespace reg;
@@ -617,6 +636,8 @@ template <class Each> void each_text(const VARIANT& value, Each each)
         each(value);
         return;
     }
+    if (!(V_VT(&value) & VT_ARRAY))
+        raise(kTypeMismatch);  // a number, a date, Null: no list of texts
     for (const VARIANT& item : items_of(value))
         each(item);
 }
@@ -782,9 +803,17 @@ HRESULT Registry::RegDeleteKey(VARIANT RootKey, BSTR SubKey, VARIANT Recursive, 
         const Place place(RootKey, SubKey, View);
         if (names_root(place.sub_key))
             raise(kInvalidCall);  // never a root, in either view
+        // Nor a key that is one, or holds one, by another name.
+        KeyIdentity key;
+        if (!key.find(place.root, place.sub_key, place.view))
+            raise(kInvalidCall);
+        if (!key.exists())
+            return;
+        if (key.holds_root())
+            raise(kInvalidCall);
         if (optional_flag(Recursive))
             delete_subkeys(place.root, place.sub_key, place.view);
-        if (call<Fn::RegDeleteKeyExW>(place.root, place.sub_key, place.view, 0) == 0)
+        if (delete_key(place.root, place.sub_key, place.view))
             deleted = VARIANT_TRUE;
     });
 }

@@ -8,7 +8,9 @@
 #include <cwchar>
 
 #include "Registry.h"
+#include "key_identity.h"
 #include "text.h"
+#include "tree_walk.h"
 
 namespace tarnwick {
 
@@ -21,30 +23,48 @@ namespace {
 // ---------------------------------------------------------------- copying
 
 // Copies the values of `from` and every key below it into `to`, each level
-// read and created in `view`. False when anything stayed behind.
+// read and created in `view`, at most the registry's depth below it. False
+// when anything stayed behind; what was copied stays.
 bool copy_tree(HKEY from, HKEY to, REGSAM view)
 {
     bool whole = true;
-    KeyContents contents(from);
-    while (contents.next_value()) {
-        if (call<Fn::RegSetValueExW>(to, contents.value_name().data(), 0, contents.value_type(),
-                                     contents.data(), contents.size()) != 0)
-            whole = false;
+    KeyStack made;  // the copy of each level below `to` walked now
+    TreeWalk walk(from, {}, KEY_READ, view, kDeepestTree);
+    for (TreeWalk::Step step; (step = walk.next()) != TreeWalk::kEnd;) {
+        if (step != TreeWalk::kEnter) {
+            if (step == TreeWalk::kLeave && walk.depth() > 0)
+                made.pop();
+            continue;
+        }
+        HKEY target = to;
+        if (walk.depth() > 0) {
+            unique_hkey key;
+            if (call<Fn::RegCreateKeyExW>(made.size() ? made.back() : to,
+                                          walk.name().data(), 0, nullptr,
+                                          REG_OPTION_NON_VOLATILE, KEY_WRITE | view, nullptr,
+                                          key.put(), nullptr) != 0) {
+                whole = false;
+                walk.skip();
+            }
+            target = key.get();
+            made.push(key);
+            if (!target)
+                continue;
+        }
+        KeyContents contents(walk.key());
+        while (contents.next_value()) {
+            if (call<Fn::RegSetValueExW>(target, contents.value_name().data(), 0,
+                                         contents.value_type(), contents.data(),
+                                         contents.size()) != 0)
+                whole = false;
+        }
+        whole &= contents.complete();
     }
-    whole &= contents.complete();
-    while (contents.next_subkey()) {
-        unique_hkey source, target;
-        const wchar_t* name = contents.subkey_name().data();
-        whole &= open_tree(from, name, KEY_READ | view, source) &&
-                 call<Fn::RegCreateKeyExW>(to, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                           KEY_WRITE | view, nullptr, target.put(), nullptr) == 0 &&
-                 copy_tree(source.get(), target.get(), view);
-    }
-    return whole && contents.complete();
+    return whole && walk.complete() && !walk.too_deep();
 }
 
-// A key path as compared: without the backslashes that Windows drops at
-// its start and ignores at its end.
+// A key path without the backslashes that Windows drops at its start and
+// ignores at its end.
 std::wstring_view trimmed(const wchar_t* path) noexcept
 {
     std::wstring_view p(path);
@@ -53,15 +73,6 @@ std::wstring_view trimmed(const wchar_t* path) noexcept
     while (!p.empty() && p.back() == L'\\')
         p.remove_suffix(1);
     return p;
-}
-
-// Whether `inner` is `outer` or a key below it, letters in any case.
-bool within(std::wstring_view inner, std::wstring_view outer)
-{
-    if (inner.size() < outer.size() ||
-        (inner.size() > outer.size() && !outer.empty() && inner[outer.size()] != L'\\'))
-        return false;
-    return text::same_ignoring_case({inner.data(), outer.size()}, outer);
 }
 
 // ---------------------------------------------------------------- finding
@@ -115,27 +126,27 @@ public:
     }
 
     // Searches the key open as `key`, whose path below the root is `path`,
-    // and then its subkeys, depth first.
+    // and then its subkeys, depth first; raises 5 for a tree deeper than
+    // the registry's own limit below it.
     void run(HKEY key, std::wstring_view path, Matches& found)
     {
-        KeyContents contents(key);
-        while (contents.next_value()) {
-            const std::wstring_view name = contents.value_name();
-            if ((where_ & kValues) && matches(name))
-                found.add(path, name, L"Value");
-            if ((where_ & kData) && data_matches(contents))
-                found.add(path, name, L"Data");
+        TreeWalk walk(key, path, KEY_READ, view_, kDeepestTree);
+        for (TreeWalk::Step step; (step = walk.next()) != TreeWalk::kEnd;) {
+            if (step != TreeWalk::kEnter)
+                continue;
+            if (walk.depth() > 0 && (where_ & kKeys) && matches(walk.name()))
+                found.add(walk.path(), {}, L"Key");
+            KeyContents contents(walk.key());
+            while (contents.next_value()) {
+                const std::wstring_view name = contents.value_name();
+                if ((where_ & kValues) && matches(name))
+                    found.add(walk.path(), name, L"Value");
+                if ((where_ & kData) && data_matches(contents))
+                    found.add(walk.path(), name, L"Data");
+            }
         }
-        while (contents.next_subkey()) {
-            const std::wstring_view name = contents.subkey_name();
-            const Bstr child = path.empty() ? Bstr::copy(name.data(), static_cast<UINT>(name.size()))
-                                            : Bstr::join({path, L"\\", name});
-            if ((where_ & kKeys) && matches(name))
-                found.add(child.view(), {}, L"Key");
-            unique_hkey sub;
-            if (open_tree(key, name.data(), KEY_READ | view_, sub))
-                run(sub.get(), child.view(), found);
-        }
+        if (walk.too_deep())
+            raise(kInvalidCall, L"The tree is deeper than 512 levels");
     }
 
 private:
@@ -195,7 +206,9 @@ REGSAM access_of(const VARIANT& argument)
         if (same_name(name, L"Full"))
             return KEY_ALL_ACCESS;
     }
-    if (access.missing() || access.type() == VT_BOOL)
+    // Any other text is no name of the three, whether it spells a number
+    // or not.
+    if (access.missing() || access.type() == VT_BOOL || access.type() == VT_BSTR)
         raise(kInvalidCall);
     // A number past 32 bits is no mask, however far past.
     Variant real;
@@ -207,8 +220,12 @@ REGSAM access_of(const VARIANT& argument)
     const Whole mask = whole_of(*access);
     if (mask.negative || mask.bits == 0 || mask.bits > 0xFFFFFFFFull)
         raise(kInvalidCall);
-    // The view flags are the View parameter's to give.
-    return static_cast<REGSAM>(mask.bits) & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+    // The view flags are the View parameter's to give: a mask of them alone
+    // asks for no access at all.
+    const REGSAM asked = static_cast<REGSAM>(mask.bits) & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+    if (asked == 0)
+        raise(kInvalidCall);
+    return asked;
 }
 
 // A security descriptor that LocalFree releases.
@@ -234,14 +251,23 @@ HRESULT Registry::RegCopyKey(VARIANT RootKey, BSTR SubKey, VARIANT ToRootKey, BS
     return method(result, [&](VARIANT_BOOL& copied) {
         const Place from(RootKey, SubKey, View);
         const Place to(ToRootKey, ToSubKey, View);
-        if (from.root == to.root && within(trimmed(to.sub_key), trimmed(from.sub_key)))
-            raise(kInvalidCall);  // a copy into itself would never end
-        unique_hkey source, target;
-        if (!from.open(KEY_READ, source) ||
+        named_root(from.root);
+        named_root(to.root);
+        // A copy into itself, by whatever name, would never end.
+        KeyIdentity source, destination;
+        if (!source.find(from.root, from.sub_key, from.view) ||
+            !destination.find(to.root, to.sub_key, to.view))
+            raise(kInvalidCall);
+        if (!source.exists())
+            return;
+        if (destination.within(source))
+            raise(kInvalidCall);
+        unique_hkey source_key, target;
+        if (!from.open(KEY_READ, source_key) ||
             call<Fn::RegCreateKeyExW>(to.root, to.sub_key, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                       KEY_WRITE | to.view, nullptr, target.put(), nullptr) != 0)
             return;
-        if (copy_tree(source.get(), target.get(), from.view))
+        if (copy_tree(source_key.get(), target.get(), from.view))
             copied = VARIANT_TRUE;
     });
 }
@@ -251,6 +277,7 @@ HRESULT Registry::RegFind(VARIANT RootKey, BSTR SubKey, BSTR Pattern, VARIANT Wh
 {
     return method(result, [&](Variant& found) {
         const Place place(RootKey, SubKey, View);
+        named_root(place.root);
         Search search(Pattern, names_in(Where, kWhereNames, kEverywhere), place.view);
         unique_hkey key;
         if (!place.open(KEY_READ, key))

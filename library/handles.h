@@ -23,6 +23,8 @@ public:
         reset();
         return &h_;
     }
+    // Gives the handle up to the caller, who closes it.
+    Handle release() noexcept { return std::exchange(h_, nullptr); }
 
     // Closes without raising, for clean-up paths: a closing function that
     // cannot be bound leaves the handle to the process.

@@ -27,6 +27,11 @@
 // architecture query of Windows 10 and later, which a call binds only where
 // the system has it.
 extern "C" LONG WINAPI RtlGetVersion(OSVERSIONINFOW* version);
+// A key's own name as the registry resolves it (information class 3,
+// KeyNameInformation): the key that a handle is, whatever path, link or
+// view opened it.
+extern "C" LONG WINAPI NtQueryKey(HANDLE key, int information_class, void* information,
+                                  ULONG length, ULONG* result_length);
 #if _WIN32_WINNT < 0x0A00
 extern "C" BOOL WINAPI IsWow64Process2(HANDLE process, USHORT* process_machine,
                                        USHORT* native_machine);
@@ -90,7 +95,8 @@ namespace tarnwick::platform {
     X("kernel32", GetFileSizeEx)                   \
     X("kernel32", MoveFileExW)                     \
     X("kernel32", DeleteFileW)                     \
-    X("kernel32", GetCurrentProcessId)
+    X("kernel32", GetCurrentProcessId)            \
+    X("ntdll", NtQueryKey)
 
 enum class Fn : unsigned {
 #define TARNWICK_ENUM(library, name) name,
