@@ -15,6 +15,8 @@
 
 #include "args.h"
 #include "keys.h"
+
+#include <sddl.h>
 #include "seam.h"
 
 using namespace testkit;
@@ -407,6 +409,72 @@ TEST_F(RegFile, MalformedFilesAreRefusedWhole)
     EXPECT_EQ(read_text(HKEY_CURRENT_USER, canary + L"\\new", nullptr), L"x");
 }
 
+// Sets a key's DACL from SDDL, directly.
+bool set_dacl(HKEY root, const std::wstring& path, const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    Key k;
+    const bool ok =
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr) &&
+        RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, k.put()) == 0 &&
+        RegSetKeySecurity(k.get(), DACL_SECURITY_INFORMATION, sd) == 0;
+    LocalFree(sd);
+    return ok;
+}
+
+LONG WINAPI delete_unless_old(HKEY key, LPCWSTR name, REGSAM view, DWORD reserved);
+
+// A file that Windows refuses partway, at a key it may not write or a
+// deletion it may not make, is undone whole: error 5 naming that line, and
+// every key and value as it was before, the deleted subtree and the
+// changed value put back, the keys it made gone. The refused deletion is
+// the seam's: this Wine deletes a key whatever its DACL says.
+TEST_F(RegFile, RefusedStepsUndoTheWholeImport)
+{
+    TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
+    ASSERT_TRUE(seam().ok());
+    Com<_Registry3> reg = seam().create<_Registry3>(CLSID_Registry);
+    ASSERT_TRUE(reg);
+    Rebind refusing = TESTKIT_STAND_IN(RegDeleteKeyExW, &delete_unless_old);
+    ASSERT_EQ(refusing.status(), S_OK);
+    const std::wstring top = L"[HKEY_CURRENT_USER\\" + key_;
+    ASSERT_EQ(make_key(HKEY_CURRENT_USER, key_ + L"\\A\\sub\\deeper"), ERROR_SUCCESS);
+    ASSERT_EQ(set_text(HKEY_CURRENT_USER, key_ + L"\\A", L"a", L"old"), ERROR_SUCCESS);
+    ASSERT_EQ(set_text(HKEY_CURRENT_USER, key_ + L"\\A\\sub\\deeper", L"d", L"kept"), ERROR_SUCCESS);
+    ASSERT_EQ(make_key(HKEY_CURRENT_USER, key_ + L"\\Locked\\old"), ERROR_SUCCESS);
+    ASSERT_TRUE(set_dacl(HKEY_CURRENT_USER, key_ + L"\\Locked", L"D:P(A;;KR;;;WD)"));
+    const KeyTree before = key_tree(HKEY_CURRENT_USER, key_);
+    const struct Case {
+        const char* what;
+        std::vector<std::wstring> lines;
+        ULONG refused;
+    } cases[] = {
+        {"a value in a key that refuses writes",
+         {top + L"\\A]", L"\"a\"=\"new\"", L"\"n\"=dword:00000001", top + L"\\Made\\below]",
+          L"@=\"x\"", top + L"\\Locked]", L"\"b\"=\"x\"", top + L"\\C]", L"\"c\"=\"x\""},
+         8},
+        {"a deletion refused after a subtree deleted",
+         {top + L"\\A]", L"\"a\"=-", L"[-HKEY_CURRENT_USER\\" + key_ + L"\\A\\sub]",
+          L"[-HKEY_CURRENT_USER\\" + key_ + L"\\Locked\\old]", top + L"\\C]", L"\"c\"=\"x\""},
+         6},
+        {"nothing but a refused deletion", {L"[-HKEY_CURRENT_USER\\" + key_ + L"\\Locked\\old]"}, 3},
+    };
+    const std::wstring path = file(L"regfile-refused.reg");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::wstring> all{kHeader, L""};
+        all.insert(all.end(), c.lines.begin(), c.lines.end());
+        ASSERT_TRUE(write_file(path, utf16(lines(all))));
+        LONG count = 0;
+        EXPECT_EQ(import(reg.get(), path, count), kInvalidCall);
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(error_description(),
+                  L"Line " + std::to_wstring(c.refused) + L" of the file was refused; nothing is changed");
+        EXPECT_EQ(differences(before, key_tree(HKEY_CURRENT_USER, key_)), "");
+    }
+    ASSERT_TRUE(set_dacl(HKEY_CURRENT_USER, key_ + L"\\Locked", L"D:P(A;;KA;;;WD)"));
+}
+
 // ---------------------------------------------------------------- fuzz
 
 // The registry writes the library asks for while the stand-ins are in,
@@ -436,6 +504,22 @@ LONG WINAPI delete_value(HKEY, LPCWSTR name)
     g_writes.push_back("delete value " + narrow(name));
     return ERROR_SUCCESS;
 }
+// Deletes as Windows does, but refuses a key named "old".
+LONG WINAPI delete_unless_old(HKEY key, LPCWSTR name, REGSAM view, DWORD reserved)
+{
+    using Query = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtQueryKey")));
+    ULONG buffer[1024] = {};
+    ULONG n = 0;
+    if (query && query(key, 3, buffer, sizeof buffer - sizeof(wchar_t), &n) == 0) {
+        const std::wstring resolved(reinterpret_cast<const wchar_t*>(buffer + 1), buffer[0] / 2);
+        if (std::wstring(name).empty() && resolved.ends_with(L"\\old"))
+            return ERROR_ACCESS_DENIED;
+    }
+    return RegDeleteKeyExW(key, name, view, reserved);
+}
+
 // Refused, so that a deletion of the keys below one goes on to the next.
 LONG WINAPI delete_key(HKEY root, LPCWSTR path, REGSAM, DWORD)
 {
@@ -450,7 +534,9 @@ LONG WINAPI close_key(HKEY key)
 // Random changes of valid files, UTF-16 and REGEDIT4, a few at a time: bytes
 // flipped, put in, taken out, the file cut short. Each import either takes
 // the file or refuses it with error 5 and a line number, having asked for no
-// write at all; a file taken writes as many values as it reports.
+// write at all; a file taken writes as many values as it reports. A file
+// that parses but deletes a key that is there meets the refusing stand-in:
+// refused at that line, the rest undone.
 TEST(RegFileFuzz, RefusedFilesWriteNothing)
 {
     TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
@@ -505,7 +591,6 @@ TEST(RegFileFuzz, RefusedFilesWriteNothing)
                 64),
         "value multi 7 " + hex(wide_bytes(L"a\0b\0\0"s), 64),
         "delete value gone",
-        "delete key HKCU\\" + top + "\\old",
         "key HKCU\\" + top + "\\a\\b",
         "value quad 11 0100000000000000",
         "value big 4294901760 ff",
@@ -533,7 +618,7 @@ TEST(RegFileFuzz, RefusedFilesWriteNothing)
     std::mt19937 random(seed);
     auto below = [&](size_t n) { return n ? static_cast<size_t>(random() % n) : 0; };
     constexpr int kRuns = 10000;
-    unsigned taken = 0, refused = 0, wrong = 0;
+    unsigned taken = 0, refused = 0, undone = 0, wrong = 0;
     const DWORD start = GetTickCount();
     for (int run = 0; run < kRuns && wrong < 10; ++run) {
         const bool wide = run % 2 == 0;
@@ -575,8 +660,12 @@ TEST(RegFileFuzz, RefusedFilesWriteNothing)
         if (hr == S_OK && count == values) {
             ++taken;
         } else if (hr == kInvalidCall && count == 0 && g_writes.empty() &&
-                   description.starts_with(L"Line ")) {
+                   description.starts_with(L"Line ") &&
+                   description.ends_with(L" of the file is not a registration entry")) {
             ++refused;
+        } else if (hr == kInvalidCall && count == 0 && description.starts_with(L"Line ") &&
+                   description.find(L" of the file was refused; ") != std::wstring::npos) {
+            ++undone;  // a deletion the stand-ins refuse, of a key that is there
         } else {
             ++wrong;
             ADD_FAILURE() << "run " << run << ": status 0x" << std::hex << hr << std::dec
@@ -586,8 +675,9 @@ TEST(RegFileFuzz, RefusedFilesWriteNothing)
     }
     const DWORD elapsed = GetTickCount() - start;
     DeleteFileW(path.c_str());
-    std::printf("seed %u: %d changed files, %u taken, %u refused, %u wrong, in %.1f s\n", seed,
-                kRuns, taken, refused, wrong, elapsed / 1000.0);
+    std::printf("seed %u: %d changed files, %u taken, %u refused, %u refused and undone, %u wrong, "
+                "in %.1f s\n",
+                seed, kRuns, taken, refused, undone, wrong, elapsed / 1000.0);
     EXPECT_EQ(wrong, 0u);
     EXPECT_GT(taken, 0u);
     EXPECT_GT(refused, 0u);

@@ -384,7 +384,7 @@ TEST_F(BadInput, CountsNamesIdsFlagsAndInterfaces)
 // One kind of argument a caller might pass where it should not.
 struct Kind {
     const char* label;
-    enum Applies { kAny, kNumber, kText } applies;
+    enum Applies { kAny, kNumber, kText, kRoot } applies;
     HRESULT expected;  // S_OK: converted, the method runs normally
     void (*make)(VARIANT&, IDispatch* some_object);
 };
@@ -457,6 +457,16 @@ const Kind kKinds[] = {
          for (UINT i = 0; i < (1u << 20); ++i)
              V_BSTR(&v)[i] = static_cast<wchar_t>(L'a' + i % 26);
      }},
+    // The predefined handles that name no tree, as a root: each method works
+    // with them or gives error 5.
+    {"HKEY_PERFORMANCE_DATA as a root", Kind::kRoot, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_I4, V_I4(&v) = static_cast<LONG>(0x80000004); }},
+    {"HKEY_DYN_DATA as a root", Kind::kRoot, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_I4, V_I4(&v) = static_cast<LONG>(0x80000006); }},
+    {"HKEY_PERFORMANCE_TEXT as a root", Kind::kRoot, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_I4, V_I4(&v) = static_cast<LONG>(0x80000050); }},
+    {"HKEY_PERFORMANCE_NLSTEXT as a root", Kind::kRoot, S_OK,
+     [](VARIANT& v, IDispatch*) { V_VT(&v) = VT_I4, V_I4(&v) = static_cast<LONG>(0x80000060); }},
     {"a text with embedded NULs", Kind::kText, S_OK,
      [](VARIANT& v, IDispatch*) {
          static const wchar_t text[] = L"exists\0tail\0exe";
@@ -524,6 +534,8 @@ TEST_F(BadInput, WrongTypesGetTheirStatusOrAreConverted)
                         continue;
                     if (!variant && ((kind.applies == Kind::kNumber && declared != VT_I4) ||
                                      (kind.applies == Kind::kText && declared != VT_BSTR)))
+                        continue;
+                    if (kind.applies == Kind::kRoot && role_of(m.params[p]) != Role::root)
                         continue;
                     for (bool by_ref : {false, true}) {
                         SCOPED_TRACE(label(m.name) + " parameter " + std::to_string(p) + ": " +

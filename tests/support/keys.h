@@ -151,7 +151,7 @@ inline KeyTree key_tree(HKEY root, const std::wstring& path, REGSAM view = 0)
             values[std::wstring(name, n)] = {type, bytes.substr(0, size)};
         }
         for (DWORD i = 0;; ++i) {
-            DWORD n = 256;
+            DWORD n = 16384;
             if (RegEnumKeyExW(k.get(), i, name, &n, nullptr, nullptr, nullptr, nullptr) != 0)
                 break;
             pending.push_back(below.empty() ? std::wstring(name, n)
