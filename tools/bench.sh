@@ -154,7 +154,7 @@ for choice in $chosen; do
     echo "$target|activation|cold cscript to first call (CurrentGMTTime) vs empty script|$call_ms|$empty_ms|ms|$ratio|" >>"$rows"
 
     # File sizes; the limits hold for the 32-bit build.
-    for file in "$dll:163840" "$exe:131072"; do
+    for file in "$dll:180224" "$exe:131072"; do
         path=${file%:*}
         limit=${file##*:}
         name=$(basename "$path")
