@@ -29,6 +29,7 @@ msitools                   reading the MSI packages back
 osslsigncode               signing (tools/sign.sh)
 openssl                    the signing test's throwaway certificate
 git                        the previous release's sources, for the upgrade test
+debootstrap                the Debian 13 roots: amd64 for the PowerShell tests, arm64 for aarch64
 "
 # For the aarch64 target only:
 arm64_packages="
@@ -38,7 +39,6 @@ llvm-19                    aarch64 binary tools, windres, objdump
 ninja-build                building the runtime's LLVM parts
 xz-utils                   unpacking the LLVM sources
 bzip2                      unpacking the mingw-w64 sources
-debootstrap                the arm64 Debian root whose Wine runs the tests
 "
 # Where this machine cannot start 32-bit programs, and for aarch64 where the
 # machine is not itself aarch64 (see the end):
@@ -106,10 +106,15 @@ need file /usr/src/googletest/CMakeLists.txt googletest
 need command python3 python3
 need command wixl wixl
 need command git git
+need command debootstrap debootstrap
 need command msiinfo msitools
 need command osslsigncode osslsigncode
 need command openssl openssl
 [ $status -eq 0 ] || exit $status
+# The PowerShell tests build their shell with the .NET SDK, which Debian
+# does not package: without it they are left out, and CMake says so too.
+command -v dotnet >/dev/null 2>&1 ||
+    echo "setup: dotnet not found: the PowerShell tests (x86_64) will not be registered; install the .NET 10 SDK for them"
 
 # 32-bit programs: natively where the kernel starts them. Where it does not
 # (its 32-bit emulation is switched off), qemu-i386 runs them through a
