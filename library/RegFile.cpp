@@ -753,8 +753,7 @@ public:
                 unique_hkey key;
                 whole &= call<Fn::RegOpenKeyExW>(e.root, e.path, 0, KEY_SET_VALUE | view,
                                                  key.put()) == 0 &&
-                         (e.kind == kOldValue ? call<Fn::RegSetValueExW>(key.get(), e.name, 0,
-                                                                         e.type, e.data, e.size)
+                         (e.kind == kOldValue ? set_value(key.get(), e.name, e.type, e.data, e.size)
                                               : call<Fn::RegDeleteValueW>(key.get(), e.name)) ==
                              0;
                 break;
@@ -842,7 +841,7 @@ private:
                     whole = false;
                 }
             } else if (!key.get() ||
-                       call<Fn::RegSetValueExW>(key.get(), e.name, 0, e.type, e.data, e.size) != 0) {
+                       set_value(key.get(), e.name, e.type, e.data, e.size) != 0) {
                 whole = false;
             }
         }
@@ -924,8 +923,7 @@ LONG apply(const Buffer& plan, REGSAM view)
         }
         case Op::kValue:
             done = key.get() && (made || undo.keep_value(root, path, key.get(), name)) &&
-                   call<Fn::RegSetValueExW>(key.get(), name, 0, step.type, steps.data(),
-                                            step.size) == 0;
+                   set_value(key.get(), name, step.type, steps.data(), step.size) == 0;
             written += done;
             break;
         case Op::kDeleteValue: {

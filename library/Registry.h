@@ -200,6 +200,8 @@ void put_text(VARIANT* v, std::wstring_view text);
 // Opens `name` below `parent` as itself, never following a link, to walk
 // or change the tree below it; false when Windows refuses.
 bool open_tree(HKEY parent, const wchar_t* name, REGSAM access, unique_hkey& key);
+// Stores exactly `size` bytes of `data` as value `name` of `key`.
+LONG set_value(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size);
 // Deletes the key parent\name itself, a link as itself; false when
 // Windows refuses.
 bool delete_key(HKEY parent, const wchar_t* name, REGSAM view);

@@ -250,6 +250,20 @@ bool open_tree(HKEY parent, const wchar_t* name, REGSAM access, unique_hkey& key
     return call<Fn::RegOpenKeyExW>(parent, name, REG_OPTION_OPEN_LINK, access, key.put()) == 0;
 }
 
+// Windows counts one more character into text data that does not end with
+// a NUL when a NUL happens to follow it in the caller's memory, so the
+// bytes go from a copy that is followed by none.
+LONG set_value(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size)
+{
+    if ((type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) || size == 0)
+        return call<Fn::RegSetValueExW>(key, name, 0, type, data, size);
+    const Bstr copy = Bstr::bytes(size + 2);
+    auto* bytes = reinterpret_cast<BYTE*>(copy.get());
+    std::memcpy(bytes, data, size);
+    bytes[size] = bytes[size + 1] = 0xFF;
+    return call<Fn::RegSetValueExW>(key, name, 0, type, bytes, size);
+}
+
 // Deleted through a handle of its own, opened as itself: deleting by name
 // would follow a link and delete the key it points to.
 bool delete_key(HKEY parent, const wchar_t* name, REGSAM view)
@@ -805,10 +819,8 @@ HRESULT Registry::RegDeleteKey(VARIANT RootKey, BSTR SubKey, VARIANT Recursive, 
             raise(kInvalidCall);  // never a root, in either view
         // Nor a key that is one, or holds one, by another name.
         KeyIdentity key;
-        if (!key.find(place.root, place.sub_key, place.view))
-            raise(kInvalidCall);
-        if (!key.exists())
-            return;
+        if (!key.find(place.root, place.sub_key, place.view) || !key.exists())
+            return;  // no key that Windows can name: none to delete
         if (key.holds_root())
             raise(kInvalidCall);
         if (optional_flag(Recursive))

@@ -53,9 +53,8 @@ bool copy_tree(HKEY from, HKEY to, REGSAM view)
         }
         KeyContents contents(walk.key());
         while (contents.next_value()) {
-            if (call<Fn::RegSetValueExW>(target, contents.value_name().data(), 0,
-                                         contents.value_type(), contents.data(),
-                                         contents.size()) != 0)
+            if (set_value(target, contents.value_name().data(), contents.value_type(),
+                          contents.data(), contents.size()) != 0)
                 whole = false;
         }
         whole &= contents.complete();
@@ -253,12 +252,11 @@ HRESULT Registry::RegCopyKey(VARIANT RootKey, BSTR SubKey, VARIANT ToRootKey, BS
         const Place to(ToRootKey, ToSubKey, View);
         named_root(from.root);
         named_root(to.root);
-        // A copy into itself, by whatever name, would never end.
+        // A copy into itself, by whatever name, would never end. A path
+        // that Windows cannot open names no key to copy, or to copy to.
         KeyIdentity source, destination;
-        if (!source.find(from.root, from.sub_key, from.view) ||
+        if (!source.find(from.root, from.sub_key, from.view) || !source.exists() ||
             !destination.find(to.root, to.sub_key, to.view))
-            raise(kInvalidCall);
-        if (!source.exists())
             return;
         if (destination.within(source))
             raise(kInvalidCall);

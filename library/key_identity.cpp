@@ -157,9 +157,9 @@ bool KeyIdentity::holds_root() const
         const wchar_t* path;
         REGSAM view;
     } stored[] = {
-        {HKEY_CLASSES_ROOT, L"", 0},
-        {HKEY_CURRENT_USER, L"", 0},
-        {HKEY_CURRENT_CONFIG, L"", 0},
+        // HKCC, and HKCR's two halves in each view; HKCU and HKU's hives
+        // are hives.
+        {HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Hardware Profiles\\Current", 0},
         {HKEY_LOCAL_MACHINE, L"Software\\Classes", KEY_WOW64_64KEY},
         {HKEY_LOCAL_MACHINE, L"Software\\Classes", KEY_WOW64_32KEY},
         {HKEY_CURRENT_USER, L"Software\\Classes", KEY_WOW64_64KEY},

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
@@ -158,6 +159,49 @@ inline KeyTree key_tree(HKEY root, const std::wstring& path, REGSAM view = 0)
                                             : below + L"\\" + std::wstring(name, n));
         }
     }
+    return out;
+}
+
+// The first bytes of `bytes` in hex, and their number when there are more.
+inline std::string hex(const std::string& bytes, size_t most = 24)
+{
+    std::string out;
+    char two[4];
+    for (size_t i = 0; i < bytes.size() && i < most; ++i) {
+        std::snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(bytes[i]));
+        out += two;
+    }
+    return bytes.size() > most ? out + "... (" + std::to_string(bytes.size()) + " bytes)" : out;
+}
+
+// What differs between two subtrees, one line a key or value; empty when
+// they are the same.
+inline std::string differences(const KeyTree& want, const KeyTree& got)
+{
+    std::string out;
+    for (const auto& [key, values] : want) {
+        const auto found = got.find(key);
+        if (found == got.end()) {
+            out += "key \"" + narrow(key) + "\" missing\n";
+            continue;
+        }
+        for (const auto& [name, value] : values) {
+            const auto it = found->second.find(name);
+            const std::string where = "value \"" + narrow(key) + "\" \"" + narrow(name) + "\"";
+            if (it == found->second.end())
+                out += where + " missing\n";
+            else if (it->second != value)
+                out += where + ": type " + std::to_string(it->second.first) + " " +
+                       hex(it->second.second) + " instead of type " + std::to_string(value.first) +
+                       " " + hex(value.second) + "\n";
+        }
+        for (const auto& [name, value] : found->second)
+            if (!values.count(name))
+                out += "value \"" + narrow(key) + "\" \"" + narrow(name) + "\" not wanted\n";
+    }
+    for (const auto& [key, values] : got)
+        if (!want.count(key))
+            out += "key \"" + narrow(key) + "\" not wanted\n";
     return out;
 }
 
