@@ -236,6 +236,18 @@ TEST(KeyIdentity, EveryNameOfAKeyIsThatKey)
     ASSERT_EQ(V_VT(&found), VT_ARRAY | VT_VARIANT);
     EXPECT_EQ(V_ARRAY(&found)->rgsabound[0].cElements, 2u);
 
+    // A link deleted, recursively or not, goes itself; the key it points
+    // to stays whole.
+    for (LONG recursive : {0L, 1L}) {
+        remove_link(HKEY_CURRENT_USER, link);
+        ASSERT_TRUE(make_link(HKEY_CURRENT_USER, link, L"\\REGISTRY\\USER\\" + sid + L"\\" + source));
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        EXPECT_EQ(reg->RegDeleteKey(Arg(L"HKCU"), Bstr(link).get(), Arg(recursive), Arg::missing(), &ok), S_OK);
+        EXPECT_EQ(ok, VARIANT_TRUE);
+        Key gone;
+        EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, link.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, gone.put()), 0);
+        EXPECT_EQ(key_tree(HKEY_CURRENT_USER, source), before) << "recursive " << recursive;
+    }
     remove_link(HKEY_CURRENT_USER, link);
     for (const Source& s : sources) {
         Key top;
