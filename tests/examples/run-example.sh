@@ -20,6 +20,20 @@ case "$sample" in
 esac
 rc=0
 out=$("$TARNWICK_WINE_LOADER" "$@" 2>&1) || rc=$?
+if [ "$rc" -ne 0 ] && [ -z "$out" ]; then
+    # The host ended before the sample's first line, saying nothing: Wine's
+    # script host leaves silently when it cannot start its engine (it says
+    # why only on its fixme and err channels). That is no fault of the
+    # sample's; it runs once more, with those channels on, and the second
+    # run counts.
+    echo "run-example: the script host ended with exit code $rc before the sample's first line;"
+    echo "run-example: a second run, with Wine's fixme and err channels (their lines first):"
+    channels=$(mktemp)
+    rc=0
+    out=$(WINEDEBUG=fixme+all,err+all "$TARNWICK_WINE_LOADER" "$@" 2>"$channels") || rc=$?
+    sed 's/^/  wine: /' "$channels"
+    rm -f "$channels"
+fi
 out=$(printf '%s\n' "$out" | tr -d '\r')
 printf '%s\n' "$out"
 passed=0
