@@ -290,6 +290,11 @@ HRESULT bind_argument(VARTYPE declared, VARIANT* src, VARIANT& temp, bool& owned
         slots[0] = reinterpret_cast<uintptr_t>(value_of(&temp));
         return S_OK;
     }
+    // A reference to a variable of another type cannot take the method's
+    // answer back, as a Variant can: refused, as a type mismatch, before
+    // the method runs, rather than answered into a copy that is dropped.
+    if (V_VT(src) & VT_BYREF)
+        return DISP_E_TYPEMISMATCH;
     // A value for a by-reference parameter: the method works on a copy.
     HRESULT hr = convert(temp, src, type);
     slots[0] = SUCCEEDED(hr) ? reinterpret_cast<uintptr_t>(value_of(&temp)) : 0;

@@ -189,6 +189,24 @@ TEST_F(RegistryInvoke, MalformedCallsAreRefused)
               DISP_E_TYPEMISMATCH);
     EXPECT_EQ(V_VT(&data), VT_EMPTY);
 
+    // A reference to a variable of another type, as PowerShell passes a
+    // [ref] of a number: the answer could not go back, so the call is
+    // refused before it runs and the caller's variable stays.
+    double number = 2.5;
+    SHORT small = 7;
+    VARIANT to_double, to_short;
+    VariantInit(&to_double);
+    VariantInit(&to_short);
+    V_VT(&to_double) = VT_BYREF | VT_R8;
+    V_R8REF(&to_double) = &number;
+    V_VT(&to_short) = VT_BYREF | VT_I2;
+    V_I2REF(&to_short) = &small;
+    EXPECT_EQ(query(to_double, result), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(number, 2.5);
+    EXPECT_EQ(create_key(L"typed", to_short, result), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(small, 7);
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, path_ + L"\\typed"));
+
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     EXPECT_EQ(
         object_->Invoke(0x60030000, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
