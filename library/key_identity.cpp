@@ -157,9 +157,10 @@ bool KeyIdentity::holds_root() const
         const wchar_t* path;
         REGSAM view;
     } stored[] = {
-        // HKCC, and HKCR's two halves in each view; HKCU and HKU's hives
-        // are hives.
+        // HKCC, the machine's software as the 32-bit view sees it, and
+        // HKCR's two halves in each view; HKCU and HKU's hives are hives.
         {HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Hardware Profiles\\Current", 0},
+        {HKEY_LOCAL_MACHINE, L"Software", KEY_WOW64_32KEY},
         {HKEY_LOCAL_MACHINE, L"Software\\Classes", KEY_WOW64_64KEY},
         {HKEY_LOCAL_MACHINE, L"Software\\Classes", KEY_WOW64_32KEY},
         {HKEY_CURRENT_USER, L"Software\\Classes", KEY_WOW64_64KEY},

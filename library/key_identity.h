@@ -37,7 +37,8 @@ public:
 
     // Whether deleting this key would delete a root, the storage of one
     // (the machine's or the user's classes, in either view; a hive under
-    // HKU or HKLM; the current hardware profile) or an ancestor of one.
+    // HKU or HKLM; the current hardware profile; the machine's software of
+    // the 32-bit view) or an ancestor of one.
     bool holds_root() const;
 
 private:

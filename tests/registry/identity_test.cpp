@@ -197,6 +197,8 @@ TEST(KeyIdentity, EveryNameOfAKeyIsThatKey)
         {"[-HKLM\\Software\\Classes]", import(L"[-HKEY_LOCAL_MACHINE\\Software\\Classes]"), kInvalidCall},
         {"[-HKLM\\Software], HKCR's ancestor", import(L"[-HKEY_LOCAL_MACHINE\\Software]"), kInvalidCall},
         {"[-HKLM\\SYSTEM], HKCC's ancestor", import(L"[-HKEY_LOCAL_MACHINE\\SYSTEM]"), kInvalidCall},
+        {"[-HKLM\\Software\\Wow6432Node], the 32-bit view's software",
+         import(L"[-HKEY_LOCAL_MACHINE\\Software\\Wow6432Node]"), has_views() ? kInvalidCall : S_OK},
         {"RegDeleteKey HKU <SID>", remove(L"HKU", sid), kInvalidCall},
         {"RegDeleteKey HKLM's profile", remove(L"HKLM", profile), kInvalidCall},
         {"RegDeleteKey HKCR's storage by its own name", remove(L"HKLM", L"Software\\Classes"), kInvalidCall},
