@@ -90,7 +90,7 @@ sign() {  # sign FILE TARGET
 }
 
 # package_name BUILD: the name of the build's packages, without the ending
-# ("Tarnwick-1.12.1407-win32"); nothing when it makes none.
+# ("Tarnwick-1.13.1512-win32"); nothing when it makes none.
 package_name() {
     sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$1/CPackConfig.cmake" 2>/dev/null
 }

@@ -301,8 +301,8 @@ TEST_F(ContractResources, VersionBlock)
     } strings[] = {
         {L"FileDescription", L"Merrow's Utilities Dynamic Link Library"},
         {L"ProductName", L"Merrow's Utility Dynamic Link Library"},
-        {L"FileVersion", L"1.12.1407"},
-        {L"ProductVersion", L"1.12.1407"},
+        {L"FileVersion", L"1.13.1512"},
+        {L"ProductVersion", L"1.13.1512"},
         {L"InternalName", L"Tarnwick"},
         {L"OriginalFilename", L"Tarnwick.dll"},
         {L"OLESelfRegister", L""},
