@@ -26,7 +26,7 @@ void terminate(Buffer& path)
 
 TreeWalk::TreeWalk(HKEY top, std::wstring_view prefix, REGSAM access, REGSAM view,
                    unsigned deepest)
-    : top_(top), access_(access | KEY_ENUMERATE_SUB_KEYS | view), view_(view), deepest_(deepest)
+    : top_(top), access_(access | KEY_ENUMERATE_SUB_KEYS | view), deepest_(deepest)
 {
     path_.append(prefix);
     terminate(path_);

@@ -130,7 +130,7 @@ private:
     Buffer path_;
     Bstr listed_;  // the last subkey name read
     DWORD listed_room_ = 0, listed_length_ = 0;
-    REGSAM access_, view_;
+    REGSAM access_;  // with the view flag
     unsigned deepest_;
     // The last step and its key.
     Step last_ = kEnd;
