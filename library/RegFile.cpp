@@ -744,10 +744,13 @@ public:
         for (size_t i = starts_.size() / sizeof(size_t); i-- > 0;) {
             const Entry e = entry(done_, starts[i]);
             switch (e.kind) {
-            case kMadeKey:
+            case kMadeKey: {
+                // A key whose making was the refused step is not there.
                 delete_subkeys(e.root, e.path, view);
-                whole &= delete_key(e.root, e.path, view);
+                unique_hkey left;
+                whole &= delete_key(e.root, e.path, view) || !open_tree(e.root, e.path, view, left);
                 break;
+            }
             case kOldValue:
             case kNoValue: {
                 unique_hkey key;
@@ -797,8 +800,6 @@ private:
         const Header h{kind, type, root, static_cast<DWORD>(path.size()),
                        static_cast<DWORD>(name.size()), static_cast<DWORD>(data.size())};
         const size_t at = to.size();
-        if (&to == &done_)
-            starts_.append(&at, sizeof at);
         to.append(&h, sizeof h);
         to.append(path);
         to.push(L'\0');
@@ -806,6 +807,8 @@ private:
         to.push(L'\0');
         to.append(data.data(), data.size());
         to.extend(at + entry_size(h) - to.size());
+        if (&to == &done_)
+            starts_.append(&at, sizeof at);  // once the entry is whole
     }
 
     static Entry entry(const Buffer& from, size_t at) noexcept

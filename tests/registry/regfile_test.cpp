@@ -382,11 +382,22 @@ bool set_dacl(HKEY root, const std::wstring& path, const wchar_t* sddl)
 
 LONG WINAPI delete_unless_old(HKEY key, LPCWSTR name, REGSAM view, DWORD reserved);
 
+// Creates as Windows does, but refuses to make a key named "new".
+LONG WINAPI create_unless_new(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR type, DWORD options,
+                              REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
+                              LPDWORD disposition)
+{
+    if (std::wstring(path).ends_with(L"\\new"))
+        return ERROR_ACCESS_DENIED;
+    return RegCreateKeyExW(root, path, reserved, type, options, access, security, key, disposition);
+}
+
 // A file that Windows refuses partway, at a key it may not write or a
 // deletion it may not make, is undone whole: error 5 naming that line, and
 // every key and value as it was before, the deleted subtree and the
 // changed value put back, the keys it made gone. The refused deletion is
-// the seam's: this Wine deletes a key whatever its DACL says.
+// the seam's, and so is the refused new key: this Wine deletes a key, and
+// makes one below a key, whatever their DACLs say.
 TEST_F(RegFile, RefusedStepsUndoTheWholeImport)
 {
     TESTKIT_REQUIRE_TEB_REGISTER_KEPT();
@@ -394,7 +405,9 @@ TEST_F(RegFile, RefusedStepsUndoTheWholeImport)
     Com<_Registry3> reg = seam().create<_Registry3>(CLSID_Registry);
     ASSERT_TRUE(reg);
     Rebind refusing = TESTKIT_STAND_IN(RegDeleteKeyExW, &delete_unless_old);
+    Rebind refusing_new = TESTKIT_STAND_IN(RegCreateKeyExW, &create_unless_new);
     ASSERT_EQ(refusing.status(), S_OK);
+    ASSERT_EQ(refusing_new.status(), S_OK);
     const std::wstring top = L"[HKEY_CURRENT_USER\\" + key_;
     ASSERT_EQ(make_key(HKEY_CURRENT_USER, key_ + L"\\A\\sub\\deeper"), ERROR_SUCCESS);
     ASSERT_EQ(set_text(HKEY_CURRENT_USER, key_ + L"\\A", L"a", L"old"), ERROR_SUCCESS);
@@ -416,6 +429,7 @@ TEST_F(RegFile, RefusedStepsUndoTheWholeImport)
           L"[-HKEY_CURRENT_USER\\" + key_ + L"\\Locked\\old]", top + L"\\C]", L"\"c\"=\"x\""},
          6},
         {"nothing but a refused deletion", {L"[-HKEY_CURRENT_USER\\" + key_ + L"\\Locked\\old]"}, 3},
+        {"a new key that Windows refuses to make", {top + L"\\A]", L"\"a\"=\"new\"", top + L"\\Locked\\new]"}, 5},
     };
     const std::wstring path = file(L"regfile-refused.reg");
     for (const Case& c : cases) {
