@@ -7,11 +7,17 @@
 #                             the CRs); the script's exit code. With
 #                             --last-line, a script that exits 0 without
 #                             LINE as its last line has stopped early: 1
-#   run-pwsh.sh BUILD --stop  removes the prefix, unmounts the root
+#   run-pwsh.sh BUILD --stop  removes the build's prefixes, and unmounts the
+#                             root unless programs of other builds still
+#                             run there
 # What is missing is made first: the root (some minutes, once), the host
-# (once for each change of its sources) and the prefix. The library
+# (once for each change of its sources) and the prefix,
+# BUILD/prefixes/TARNWICK_PWSH_PREFIX (default powershell; --stop removes
+# those named powershell*). The library
 # (TARNWICK_DLL, default BUILD/library/Tarnwick.dll) is registered before
-# every script, so a rebuilt one serves. Runs as root (chroot, mount).
+# every script, so a rebuilt one serves; a prefix serves one library (the
+# test build's, whose restart calls go to a stand-in, has a prefix of its
+# own). Runs as root (chroot, mount).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 project=$(cd "$here/../.." && pwd)
@@ -22,12 +28,35 @@ shift
 # The root's Wine stands for lib.sh's loader and server.
 export TARNWICK_WINE_BIN="$project/tools/amd64"
 . "$project/tools/lib.sh"
-export WINEPREFIX="$build/prefixes/powershell"
+prefix_name=${TARNWICK_PWSH_PREFIX:-powershell}
+export WINEPREFIX="$build/prefixes/$prefix_name"
 root_script=$project/tools/debian-root.sh
+root_dir=${TARNWICK_AMD64_ROOT:-/var/tmp/tarnwick-amd64-root}
 
 if [ "$1" = --stop ]; then
-    if mountpoint -q "${TARNWICK_AMD64_ROOT:-/var/tmp/tarnwick-amd64-root}/proc"; then
-        "$project/tools/wine-prefix.sh" destroy "$WINEPREFIX"
+    if mountpoint -q "$root_dir/proc"; then
+        for prefix in "$build"/prefixes/powershell*; do
+            [ ! -f "$prefix/.tarnwick-prefix" ] ||
+                WINEPREFIX=$prefix "$project/tools/wine-prefix.sh" destroy "$prefix"
+        done
+        # The root is shared by every build folder: another build's tests
+        # may run there still. (The prefixes' own programs take a moment
+        # to end.)
+        in_root() {
+            for process in /proc/[0-9]*; do
+                [ "$(readlink "$process/root" 2>/dev/null)" != "$root_dir" ] || return 0
+            done
+            return 1
+        }
+        waited=0
+        while in_root; do
+            if [ "$waited" -ge 10 ]; then
+                echo "run-pwsh: programs of other prefixes still run in $root_dir; leaving it mounted"
+                exit 0
+            fi
+            sleep 1
+            waited=$((waited + 1))
+        done
     fi
     exec "$root_script" amd64 stop
 fi
@@ -63,7 +92,7 @@ mkdir -p "$build/prefixes"
 # One set-up at a time: scripts that start together wait for the first. The
 # lock's descriptor is closed for the set-up, whose Wine server and services
 # outlive it and would hold the lock.
-(flock 9 && set_up 9>&-) 9>"$build/prefixes/powershell.lock"
+(flock 9 && set_up 9>&-) 9>"$build/prefixes/$prefix_name.lock"
 
 cd "$build"
 # No display, and no debug output unless WINEDEBUG asks (lib.sh). .NET
