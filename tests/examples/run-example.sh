@@ -1,25 +1,33 @@
 #!/bin/sh
 # Runs one sample under Wine and checks its output.
 #   run-example.sh EXPECT SAMPLE [ARGS...]
-# SAMPLE is a .vbs or .js file (run by the build's script host) or a
-# program. Every line of EXPECT that is neither empty nor a comment is an
-# extended regular expression that must match one whole line of the output.
+# SAMPLE is a .vbs or .js file (run by the build's script host), a .ps1 file
+# (run by tests/powershell/run-pwsh.sh for the build folder TARNWICK_BUILD,
+# in a prefix of its own) or a program. Every line of EXPECT that is neither
+# empty nor a comment is an extended regular expression that must match one
+# whole line of the output.
 # The sample must also end with exit code 0 and print "Done." as its last
 # line: the script host exits 0 even when a script dies halfway, so only the
 # closing line shows that the sample ran to its end. Prints the output, one
 # line per failed check and "N passed, M failed".
 set -eu
-. "$(dirname "$0")/../../tools/lib.sh"
-: "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../tools/lib.sh"
 expect=$1
 sample=$2
 shift 2
 case "$sample" in
-*.vbs|*.js) set -- cscript //nologo "$(windows_path "$sample")" "$@" ;;
-*) set -- "$sample" "$@" ;;
+*.ps1) set -- "$here/../powershell/run-pwsh.sh" "${TARNWICK_BUILD:?}" "$sample" "$@" ;;
+*)
+    : "${WINEPREFIX:?}" "${TARNWICK_WINE_LOADER:?}"
+    case "$sample" in
+    *.vbs|*.js) set -- "$TARNWICK_WINE_LOADER" cscript //nologo "$(windows_path "$sample")" "$@" ;;
+    *) set -- "$TARNWICK_WINE_LOADER" "$sample" "$@" ;;
+    esac
+    ;;
 esac
 rc=0
-out=$("$TARNWICK_WINE_LOADER" "$@" 2>&1) || rc=$?
+out=$("$@" 2>&1) || rc=$?
 if [ "$rc" -ne 0 ] && [ -z "$out" ]; then
     # The host ended before the sample's first line, saying nothing: Wine's
     # script host leaves silently when it cannot start its engine (it says
@@ -30,7 +38,7 @@ if [ "$rc" -ne 0 ] && [ -z "$out" ]; then
     echo "run-example: a second run, with Wine's fixme and err channels (their lines first):"
     channels=$(mktemp)
     rc=0
-    out=$(WINEDEBUG=fixme+all,err+all "$TARNWICK_WINE_LOADER" "$@" 2>"$channels") || rc=$?
+    out=$(WINEDEBUG=fixme+all,err+all "$@" 2>"$channels") || rc=$?
     sed 's/^/  wine: /' "$channels"
     rm -f "$channels"
 fi
