@@ -8,13 +8,17 @@
 # instead; the default is both targets. For each one the script builds what
 # it needs, makes a private Wine prefix in the build folder (bench-prefix),
 # registers Tarnwick.dll there, and runs bench.exe, bench.vbs, the cold
-# start of a script host and the file sizes.
+# start of a script host and the file sizes; for x86_64 also bench.ps1
+# under the tests' PowerShell 7 (tests/powershell/run-pwsh.sh: Wine 10 of
+# the amd64 root, a prefix of its own), where dotnet is installed and the
+# prefix is not the one of --prefix-from-env.
 #
 #   --quick            a few hundred calls per side: shows that it all runs
 #   --write            also regenerate the results part of docs/benchmarks.md
 #   --no-build         use the build folder as it is
 #   --prefix-from-env  use $WINEPREFIX as it is, with the library already
-#                      registered (the CTest fixture), instead of bench-prefix
+#                      registered (the CTest fixture), instead of bench-prefix;
+#                      bench.ps1 is left out
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 quick=""
@@ -28,7 +32,7 @@ for arg in "$@"; do
     --write) write=1 ;;
     --no-build) build_it="" ;;
     --prefix-from-env) env_prefix=1 ;;
-    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "unknown option $arg" >&2; exit 2 ;;
     *) chosen="$chosen $arg" ;;
     esac
@@ -126,6 +130,12 @@ for choice in $chosen; do
     echo "== $target: bench.vbs" >&2
     collect bench.vbs script "$root/tests/bench/bench.vbs" $quick
     "$loader" reg delete 'HKCU\Software\Tarnwick\Bench' /f >/dev/null 2>&1 || true
+    if [ "$target" = x86_64 ] && [ -z "$env_prefix" ] && command -v dotnet >/dev/null 2>&1; then
+        echo "== $target: bench.ps1 (PowerShell 7 under Wine 10)" >&2
+        collect bench.ps1 "$root/tests/powershell/run-pwsh.sh" "$build" "$root/tests/bench/bench.ps1" $quick
+        "$root/tests/powershell/run-pwsh.sh" "$build" --stop >/dev/null 2>&1 || true
+        echo "$target (bench.ps1)|under the Wine 10 of the Debian 13 amd64 root, PowerShell 7.6.10 on .NET 10" >>"$work/runs"
+    fi
 
     # Cold start: a fresh script host running one call, against one that
     # runs an empty script; both alternate, medians of the wall times.
