@@ -2,7 +2,9 @@
 # Builds the library and the registration tool, registers the library in a
 # private Wine prefix with Pelmora.exe, and runs the sample script against
 # every class, then the administrator's sample of release 1.12. Pass x86_64
-# to run the 64-bit build instead.
+# to run the 64-bit build instead; it also runs the administrator's sample
+# for PowerShell (examples/powershell/admin.ps1) under the tests' PowerShell
+# 7, where dotnet (the .NET 10 SDK, which builds that shell) is installed.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:-i686}
@@ -46,6 +48,16 @@ for script in demo.vbs admin.vbs; do
         exit 1
     fi
 done
+# PowerShell 7 runs under Wine 10, in the Debian 13 amd64 root, with the
+# library registered in a prefix of its own (tests/powershell/run-pwsh.sh;
+# the first run makes the root and the shell, some minutes each).
+if [ "$target" = x86_64 ] && command -v dotnet >/dev/null 2>&1; then
+    echo "== running: pwsh -File admin.ps1 (PowerShell 7 under Wine 10, in a prefix of its own: tests/powershell/run-pwsh.sh)"
+    "$root/tests/powershell/run-pwsh.sh" "$build" --last-line Done. "$root/examples/powershell/admin.ps1"
+    "$root/tests/powershell/run-pwsh.sh" "$build" --stop >/dev/null
+else
+    echo "== admin.ps1 not run: PowerShell needs the x86_64 build and dotnet (the .NET 10 SDK): tools/demo.sh x86_64"
+fi
 echo "== unregistering: C:\\Tarnwick\\Pelmora.exe -U"
 "$loader" 'C:\Tarnwick\Pelmora.exe' -U
 if "$loader" reg query 'HKCR\TarnwickDLL.Registry' >/dev/null 2>&1; then
