@@ -296,9 +296,14 @@ struct Step {
     ULONG line;   // of the file, where the step begins
 };
 
+// After a step's data come at least two bytes that are not zero, so that
+// text data goes to Windows as it is (see set_value) without a copy.
+constexpr size_t kGuard = 2;
+
 size_t step_size(const Step& step) noexcept
 {
-    return (sizeof step + (step.units + 1) * sizeof(wchar_t) + step.size + 3) & ~size_t{3};
+    return (sizeof step + (step.units + 1) * sizeof(wchar_t) + step.size + kGuard + 3) &
+           ~size_t{3};
 }
 
 
@@ -437,7 +442,8 @@ private:
     {
         step.line = step_line_;
         std::memcpy(plan_.data() + at, &step, sizeof step);
-        plan_.extend(step_size(step) - (plan_.size() - at));
+        const size_t rest = step_size(step) - (plan_.size() - at);
+        std::memset(plan_.extend(rest), 0xFF, rest);
     }
 
     // [ROOT\path] or [-ROOT\path]: the path runs to the line's last "]".
@@ -889,7 +895,13 @@ LONG apply(const Buffer& plan, REGSAM view)
         bool done = true;
         switch (step.op) {
         case Op::kKey: {
-            key.reset();
+            constexpr REGSAM kAccess = KEY_SET_VALUE | KEY_QUERY_VALUE;
+            root = step.root;
+            path = name;
+            made = false;
+            // Most keys of a file are there already.
+            if (call<Fn::RegOpenKeyExW>(step.root, name, 0, kAccess | view, key.put()) == 0)
+                break;
             KeyIdentity there;
             done = there.find(step.root, name, view);
             if (!done)
@@ -902,11 +914,8 @@ LONG apply(const Buffer& plan, REGSAM view)
                 end = whole.find(L'\\', end);
                 undo.made_key(step.root, {whole.data(), end == std::wstring_view::npos ? whole.size() : end});
             }
-            root = step.root;
-            path = name;
             done = call<Fn::RegCreateKeyExW>(step.root, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                             KEY_SET_VALUE | KEY_QUERY_VALUE | view, nullptr,
-                                             key.put(), nullptr) == 0;
+                                             kAccess | view, nullptr, key.put(), nullptr) == 0;
             break;
         }
         case Op::kDeleteKey: {
@@ -926,7 +935,8 @@ LONG apply(const Buffer& plan, REGSAM view)
         }
         case Op::kValue:
             done = key.get() && (made || undo.keep_value(root, path, key.get(), name)) &&
-                   set_value(key.get(), name, step.type, steps.data(), step.size) == 0;
+                   call<Fn::RegSetValueExW>(key.get(), name, 0, step.type, steps.data(),
+                                            step.size) == 0;  // the data is guarded
             written += done;
             break;
         case Op::kDeleteValue: {
