@@ -51,6 +51,10 @@ if [ "$1" = --stop ]; then
         waited=0
         while in_root; do
             if [ "$waited" -ge 10 ]; then
+                # This build folder's own mounts go all the same.
+                for mount in $(mounted_under "$root_dir$build"); do
+                    umount "$mount" 2>/dev/null || umount -l "$mount" 2>/dev/null || true
+                done
                 echo "run-pwsh: programs of other prefixes still run in $root_dir; leaving it mounted"
                 exit 0
             fi
