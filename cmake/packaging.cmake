@@ -10,6 +10,8 @@
 #   include/   Tarnwick.idl, Tarnwick.h and Tarnwick_i.c (generated from the IDL)
 #   examples/  VBScript, JScript and C++ samples
 #   docs/      reference.md, README.md
+#   powershell/Tarnwick/  the PowerShell module (the MSI puts it into
+#              Program Files\WindowsPowerShell\Modules\Tarnwick)
 
 include(${CMAKE_CURRENT_LIST_DIR}/identifiers.cmake)
 # wixl makes packages for x86 and x64 only: ARM64 has no MSI.
@@ -43,6 +45,33 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION examples
   FILES_MATCHING PATTERN "*.vbs" PATTERN "*.js" PATTERN "*.cpp" PATTERN "*.md")
 install(FILES ${CMAKE_SOURCE_DIR}/docs/reference.md ${CMAKE_SOURCE_DIR}/README.md
   DESTINATION docs)
+
+# The PowerShell module, as the packages carry it: powershell/Tarnwick of
+# the sources with the library's version as its ModuleVersion, in
+# <build>/powershell/Tarnwick (which the PowerShell tests import).
+set(TARNWICK_PS_MODULE_FILES Tarnwick.psd1 Tarnwick.psm1 Registry.ps1 Machine.ps1 Tarnwick.Format.ps1xml)
+set(TARNWICK_PS_MODULE ${CMAKE_BINARY_DIR}/powershell/Tarnwick)
+set(ps_source ${CMAKE_SOURCE_DIR}/powershell/Tarnwick)
+foreach(file IN LISTS TARNWICK_PS_MODULE_FILES)
+  if(file STREQUAL Tarnwick.psd1)
+    file(READ ${ps_source}/${file} manifest)
+    string(REGEX MATCHALL "\n    ModuleVersion = '[^']*'" versions "${manifest}")
+    list(LENGTH versions count)
+    if(NOT count EQUAL 1)
+      message(FATAL_ERROR "${ps_source}/${file}: no single ModuleVersion line to write the version into")
+    endif()
+    string(REGEX REPLACE "\n    ModuleVersion = '[^']*'" "\n    ModuleVersion = '${TARNWICK_VERSION}'"
+      manifest "${manifest}")
+    file(WRITE ${TARNWICK_PS_MODULE}/${file}.new "${manifest}")
+    file(COPY_FILE ${TARNWICK_PS_MODULE}/${file}.new ${TARNWICK_PS_MODULE}/${file} ONLY_IF_DIFFERENT)
+    file(REMOVE ${TARNWICK_PS_MODULE}/${file}.new)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ps_source}/${file})
+  else()
+    configure_file(${ps_source}/${file} ${TARNWICK_PS_MODULE}/${file} COPYONLY)
+  endif()
+  list(APPEND TARNWICK_PS_MODULE_PATHS ${TARNWICK_PS_MODULE}/${file})
+endforeach()
+install(FILES ${TARNWICK_PS_MODULE_PATHS} DESTINATION powershell/Tarnwick)
 
 # --- ZIP package -------------------------------------------------------------
 
@@ -94,7 +123,7 @@ set(ns 6F1C2A4E-55B0-4C1D-9E3B-7A9D2C804F11)
 string(UUID upgrade_code NAMESPACE ${ns} NAME "upgrade-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
 string(UUID product_code NAMESPACE ${ns} NAME "product-${TARNWICK_VERSION}-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
 string(UUID package_code NAMESPACE ${ns} NAME "package-${TARNWICK_VERSION}-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
-foreach(i 1 2 3 4)
+foreach(i 1 2 3 4 5)
   string(UUID component_${i} NAMESPACE ${ns} NAME "component-${i}-${TARNWICK_PLATFORM}" TYPE SHA1 UPPER)
   list(APPEND TARNWICK_WIXL_DEFINES -D ComponentGuid${i}={${component_${i}}})
 endforeach()
@@ -109,6 +138,10 @@ if(WIXL AND TARNWICK_MSI_ARCH)
   set(msi_targets Tarnwick)
   set(msi_stage_files Tarnwick.dll Tarnwick.manifest reference.md)
   set(msi_stage_win32 ${CMAKE_COMMAND} -E true)
+  # The module's files, in a folder of their own.
+  foreach(file IN LISTS TARNWICK_PS_MODULE_FILES)
+    list(APPEND msi_stage_files powershell/${file})
+  endforeach()
   if(TARNWICK_WIN64)
     # The 64-bit package carries the 32-bit library too, for the 32-bit
     # hosts of a 64-bit machine: the same sources built with the i686
@@ -173,6 +206,18 @@ if(WIXL AND TARNWICK_MSI_ARCH)
   configure_file(${CMAKE_SOURCE_DIR}/installer/Registration.wxi.in ${wxi_dir}/Registration.wxi @ONLY)
   file(WRITE ${wxi_dir}/ProgIDs.wxi.new "${progids}</Include>\n")
   file(COPY_FILE ${wxi_dir}/ProgIDs.wxi.new ${wxi_dir}/ProgIDs.wxi ONLY_IF_DIFFERENT)
+  # The module's files, the manifest as the component's key.
+  set(module_files "<Include>\n")
+  foreach(file IN LISTS TARNWICK_PS_MODULE_FILES)
+    string(MAKE_C_IDENTIFIER "Module_${file}" id)
+    set(key "")
+    if(file STREQUAL Tarnwick.psd1)
+      set(key " KeyPath=\"yes\"")
+    endif()
+    string(APPEND module_files "  <File Id=\"${id}\" Name=\"${file}\" Source=\"powershell/${file}\"${key}/>\n")
+  endforeach()
+  file(WRITE ${wxi_dir}/ModuleFiles.wxi.new "${module_files}</Include>\n")
+  file(COPY_FILE ${wxi_dir}/ModuleFiles.wxi.new ${wxi_dir}/ModuleFiles.wxi ONLY_IF_DIFFERENT)
 
   # One script makes the package from a folder of the files it installs,
   # for this build and for tools/sign.sh's signed copies alike.
@@ -186,12 +231,15 @@ if(WIXL AND TARNWICK_MSI_ARCH)
     OUTPUT ${TARNWICK_MSI}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packages
     COMMAND ${CMAKE_COMMAND} -E copy ${msi_files} ${msi_stage}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${msi_stage}/powershell
+    COMMAND ${CMAKE_COMMAND} -E copy ${TARNWICK_PS_MODULE_PATHS} ${msi_stage}/powershell
     COMMAND ${msi_stage_win32}
     COMMAND ${TARNWICK_MSI_SCRIPT} ${msi_stage} ${TARNWICK_MSI}
     DEPENDS ${CMAKE_SOURCE_DIR}/installer/Tarnwick.wxs ${wxi_dir}/Registration.wxi
-            ${wxi_dir}/ProgIDs.wxi
+            ${wxi_dir}/ProgIDs.wxi ${wxi_dir}/ModuleFiles.wxi
             ${CMAKE_SOURCE_DIR}/docs/reference.md
             ${TARNWICK_MANIFEST}
+            ${TARNWICK_PS_MODULE_PATHS}
             ${CMAKE_CURRENT_LIST_DIR}/packaging-msi-stamp.py
             ${CMAKE_CURRENT_LIST_DIR}/packaging-msi.sh.in
             ${msi_targets}

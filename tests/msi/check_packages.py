@@ -50,7 +50,9 @@ try:
         "examples/registry-values.vbs", "examples/registry-list.js", "examples/admin.vbs",
         "examples/registry-backup.vbs",
     } | {"examples/%s.%s" % (s, l) for s in ("registry", "windowsinfo", "time", "reboot")
-         for l in ("vbs", "js")}
+         for l in ("vbs", "js")} | {
+        "powershell/Tarnwick/" + f for f in ("Tarnwick.psd1", "Tarnwick.psm1", "Registry.ps1",
+                                            "Machine.ps1", "Tarnwick.Format.ps1xml")}
     with zipfile.ZipFile(first) as z:
         names = z.namelist()
         check(all(n.startswith(name + "/") for n in names), "entries outside %s/" % name)
