@@ -23,6 +23,11 @@ param(
     [switch] $Restart
 )
 $ErrorActionPreference = 'Stop'
+# The module of the build folder (TARNWICK_BUILD) is found by its name, as
+# after installing the MSI.
+if ($env:TARNWICK_BUILD) {
+    $env:PSModulePath = (Join-Path $env:TARNWICK_BUILD 'powershell') + [IO.Path]::PathSeparator + $env:PSModulePath
+}
 
 # What a placeholder of a known name matches.
 $forms = @{
