@@ -8,7 +8,7 @@
 # Layout:
 #   bin/       Tarnwick.dll, Tarnwick.manifest, Pelmora.exe
 #   include/   Tarnwick.idl, Tarnwick.h and Tarnwick_i.c (generated from the IDL)
-#   examples/  VBScript, JScript and C++ samples
+#   examples/  VBScript, JScript, PowerShell and C++ samples
 #   docs/      reference.md, README.md
 #   powershell/Tarnwick/  the PowerShell module (the MSI puts it into
 #              Program Files\WindowsPowerShell\Modules\Tarnwick)
@@ -42,7 +42,7 @@ install(FILES
   ${TARNWICK_GENERATED_DIR}/Tarnwick_i.c
   DESTINATION include)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION examples
-  FILES_MATCHING PATTERN "*.vbs" PATTERN "*.js" PATTERN "*.cpp" PATTERN "*.md")
+  FILES_MATCHING PATTERN "*.vbs" PATTERN "*.js" PATTERN "*.ps1" PATTERN "*.cpp" PATTERN "*.md")
 install(FILES ${CMAKE_SOURCE_DIR}/docs/reference.md ${CMAKE_SOURCE_DIR}/README.md
   DESTINATION docs)
 

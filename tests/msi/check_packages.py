@@ -51,6 +51,8 @@ try:
         "examples/registry-backup.vbs",
     } | {"examples/%s.%s" % (s, l) for s in ("registry", "windowsinfo", "time", "reboot")
          for l in ("vbs", "js")} | {
+        "examples/powershell/%s.ps1" % s for s in ("registry", "registry-backup", "windowsinfo",
+                                                   "time", "reboot", "admin")} | {
         "powershell/Tarnwick/" + f for f in ("Tarnwick.psd1", "Tarnwick.psm1", "Registry.ps1",
                                             "Machine.ps1", "Tarnwick.Format.ps1xml")}
     with zipfile.ZipFile(first) as z:
