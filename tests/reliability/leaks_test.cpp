@@ -322,12 +322,14 @@ TEST(Leaks, HandlesAndMemoryStayFlatOverAHundredThousandCalls)
     EXPECT_LE(after.handles, before.handles + 4);
     // Four handle slots (values go up in fours).
     EXPECT_LE(after.next_handle, before.next_handle + 4 * 4);
-    // Under Wine 10 for arm64, run by an emulator, PagefileUsage grows by
-    // about a byte a call whatever is called (measured: 61 KiB for the 1.0
-    // methods alone, as much for the 1.2 ones alone, 119 KiB for all), and
-    // the committed private pages by one or two of the heap's 64 KiB steps
-    // from run to run. The same calls on i686 and x86_64 leave the
-    // committed pages as they were, so the tight allowance holds there.
+    // Under Wine 10 for arm64, run by an emulator, this workload leaves the
+    // committed private pages one or two of the heap's 64 KiB steps higher
+    // from run to run (measured: PagefileUsage +56 KiB, committed +128 KiB),
+    // while a loop of GetOSType alone, like the same loop over Wine's own
+    // Dictionary, leaves both flat there (GrowsNoMoreThanTheSameLoopOver-
+    // ABuiltInObject). Which of the workload's calls the steps follow is not
+    // known yet, so the wider allowance stays for that platform. The same
+    // calls on i686 and x86_64 leave the committed pages as they were.
 #ifdef TARNWICK_EMULATED_ARM64
     constexpr size_t kPagefileAllowance = 256 * 1024;
     constexpr size_t kCommittedAllowance = 256 * 1024;
