@@ -971,11 +971,7 @@ HRESULT Registry::RegExportKey(VARIANT RootKey, BSTR SubKey, BSTR Path, VARIANT 
             return;
         // The key's full name, without the backslashes Windows ignores
         // around its path.
-        std::wstring_view sub(place.sub_key);
-        while (!sub.empty() && sub.front() == L'\\')
-            sub.remove_prefix(1);
-        while (!sub.empty() && sub.back() == L'\\')
-            sub.remove_suffix(1);
+        const std::wstring_view sub = trimmed(place.sub_key);
         Buffer path;
         path.append(root);
         if (!sub.empty()) {

@@ -159,6 +159,9 @@ const wchar_t* name_of(BSTR text);
 // Whether a key path names the root itself: Windows drops leading
 // backslashes, so a path of nothing else is the root.
 bool names_root(const wchar_t* path) noexcept;
+// A key path without the backslashes that Windows drops at its start and
+// ignores at its end.
+std::wstring_view trimmed(const wchar_t* path) noexcept;
 
 // Where a method works: the root, the path below it and the view.
 struct Place {

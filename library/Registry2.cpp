@@ -135,6 +135,16 @@ bool names_root(const wchar_t* path) noexcept
     return path[std::wcsspn(path, L"\\")] == L'\0';
 }
 
+std::wstring_view trimmed(const wchar_t* path) noexcept
+{
+    std::wstring_view p(path);
+    while (!p.empty() && p.front() == L'\\')
+        p.remove_prefix(1);
+    while (!p.empty() && p.back() == L'\\')
+        p.remove_suffix(1);
+    return p;
+}
+
 Place::Place(const VARIANT& root_key, BSTR sub, const VARIANT& view_argument)
     : root(root_of(root_key)), sub_key(name_of(sub)), view(view_of(view_argument))
 {

@@ -62,18 +62,6 @@ bool copy_tree(HKEY from, HKEY to, REGSAM view)
     return whole && walk.complete() && !walk.too_deep();
 }
 
-// A key path without the backslashes that Windows drops at its start and
-// ignores at its end.
-std::wstring_view trimmed(const wchar_t* path) noexcept
-{
-    std::wstring_view p(path);
-    while (!p.empty() && p.front() == L'\\')
-        p.remove_prefix(1);
-    while (!p.empty() && p.back() == L'\\')
-        p.remove_suffix(1);
-    return p;
-}
-
 // ---------------------------------------------------------------- finding
 
 // What RegFind looks at: key names, value names and text data, in the order
