@@ -36,9 +36,16 @@ template <class T> struct ResultSlot {
     static void store(T* slot, T& value) noexcept { *slot = value; }
     static void fail(T* slot, T& value) noexcept { *slot = value; }
 };
+// A text that a call answers is never the null string, even when empty:
+// PowerShell's binder refuses a null String result. A failed call leaves
+// the null string.
 template <> struct ResultSlot<BSTR> {
     using type = Bstr;
-    static void store(BSTR* slot, Bstr& value) noexcept { *slot = value.release(); }
+    static void store(BSTR* slot, Bstr& value) noexcept
+    {
+        const BSTR text = value.release();
+        *slot = text ? text : SysAllocStringLen(L"", 0);
+    }
     static void fail(BSTR*, Bstr&) noexcept {}
 };
 template <> struct ResultSlot<VARIANT> {
