@@ -279,10 +279,10 @@ TEST_F(ContractResources, VersionBlock)
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x0001000Cu);  // 1.12
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x0000057Fu);  // 0.1407
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x0001000Cu);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x0000057Fu);
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x0001000Du);  // 1.13
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x000005E8u);  // 0.1512
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x0001000Du);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x000005E8u);
     EXPECT_EQ(fixed->dwFileFlags, 0u);
     EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
