@@ -29,9 +29,10 @@ function Get-TarnwickObject {
     $object
 }
 
-# A text result of a method that takes no arguments. PowerShell 7 raises an
-# ArgumentNullException where such a method answers the empty text as a null
-# string, which automation allows; that is the empty text.
+# A text result of a method that takes no arguments. Libraries before
+# release 1.13 answer the empty text as a null string, which automation
+# allows and for which PowerShell 7 raises an ArgumentNullException: that is
+# the empty text too.
 function Get-TarnwickText {
     param($Object, [string] $Method)
     try { [string] $Object.$Method() } catch [System.ArgumentNullException] { '' }
