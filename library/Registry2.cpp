@@ -164,6 +164,12 @@ Whole whole_of(const VARIANT& v)
 {
     if (V_VT(&v) == VT_BOOL)
         return {V_BOOL(&v) ? 1u : 0u, false};
+    // 64-bit integers as they are: the platform's conversion of an
+    // unsigned one past 2^63 to a signed one need not report the overflow.
+    if (V_VT(&v) == VT_UI8)
+        return {V_UI8(&v), false};
+    if (V_VT(&v) == VT_I8)
+        return {static_cast<ULONGLONG>(V_I8(&v)), V_I8(&v) < 0};
     Variant real;
     const HRESULT as_real = change_type(real, v, VT_R8);
     if (as_real == DISP_E_OVERFLOW)

@@ -40,6 +40,15 @@ protected:
     std::wstring key_;
 };
 
+// A 64-bit unsigned number, as PowerShell passes a [uint64].
+Arg unsigned_64(ULONGLONG n)
+{
+    Arg a;
+    V_VT(&a) = VT_UI8;
+    V_UI8(&a) = n;
+    return a;
+}
+
 TEST_F(Registry2, EveryTypeIsStoredAndReadBack)
 {
     using namespace std::string_literals;
@@ -59,6 +68,7 @@ TEST_F(Registry2, EveryTypeIsStoredAndReadBack)
         {"text as a number", L"17", 4L, REG_DWORD, "\x11\0\0\0"s, {L"17"}, VT_I4},
         {"past 32 bits", 5000000000.0, Arg::missing(), REG_QWORD, "\x00\xf2\x05\x2a\x01\0\0\0"s, {L"(type 5)"}, VT_R8},
         {"quad word past 2^53", L"18446744073709551615", L"REG_QWORD", REG_QWORD, "\xff\xff\xff\xff\xff\xff\xff\xff"s, {L"18446744073709551615"}, VT_BSTR},
+        {"an unsigned 64-bit number", unsigned_64(~0ull), Arg::missing(), REG_QWORD, "\xff\xff\xff\xff\xff\xff\xff\xff"s, {L"18446744073709551615"}, VT_BSTR},
         {"texts", Arg::array({text_item(L"a"), text_item(L"bc")}), Arg::missing(), REG_MULTI_SZ, wide_bytes(L"a\0bc\0\0"s), {L"a", L"bc"}, VT_ARRAY | VT_VARIANT},
         {"numbers 0 to 255", Arg::array({number_item(1), number_item(255)}), Arg::missing(), REG_BINARY, "\x01\xff"s, {L"(type 17)", L"(type 17)"}, VT_ARRAY | VT_VARIANT},
         {"no items", Arg::array({}), 3L, REG_BINARY, ""s, {}, VT_ARRAY | VT_VARIANT},
