@@ -229,11 +229,20 @@ int wmain(int argc, wchar_t** argv)
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = outputWrite;
     startup.hStdError = outputWrite;
+    // Wine, busy, now and then loses a new process before its first
+    // instruction and says ERROR_INTERNAL_ERROR; the program has not run, so
+    // starting it again is the same run.
     PROCESS_INFORMATION child{};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        cwd, &startup, &child)) {
-        fwprintf(stderr, L"cannot start %ls: error %lu\n", program.c_str(), GetLastError());
-        return 2;
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                           nullptr, cwd, &startup, &child)) {
+            break;
+        }
+        const DWORD error = GetLastError();
+        fwprintf(stderr, L"cannot start %ls: error %lu\n", program.c_str(), error);
+        if (error != ERROR_INTERNAL_ERROR || attempt == 3)
+            return 2;
+        Sleep(500);
     }
     CloseHandle(child.hThread);
     CloseHandle(outputWrite);
