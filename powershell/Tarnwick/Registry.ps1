@@ -129,26 +129,22 @@ function Get-TarnwickRegistryValue {
     begin { $reg = Get-TarnwickObject Registry $PSCmdlet }
     process {
         $v = Get-TarnwickView $View
-        foreach ($p in $Path) {
-            $key = Resolve-TarnwickKeyPath $p $PSCmdlet
-            try {
-                if ($PSBoundParameters.ContainsKey('Name')) {
-                    $value = Get-TarnwickValueObject $reg $key $Name $v
-                    if ($value) { $value }
-                    elseif (-not $reg.RegKeyExists($key.Root, $key.SubKey, $v)) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)) }
-                    else {
-                        $PSCmdlet.WriteError((New-TarnwickErrorRecord "The key $($key.Path) has no value '$Name'." `
-                                    'TarnwickValueNotFound' 'ObjectNotFound' $key.Path))
-                    }
-                    continue
+        $byName = $PSBoundParameters.ContainsKey('Name')
+        Invoke-TarnwickForEachKey $Path $PSCmdlet {
+            param($key)
+            if ($byName) {
+                $value = Get-TarnwickValueObject $reg $key $Name $v
+                if ($value) { $value }
+                elseif (-not $reg.RegKeyExists($key.Root, $key.SubKey, $v)) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)) }
+                else {
+                    $PSCmdlet.WriteError((New-TarnwickErrorRecord "The key $($key.Path) has no value '$Name'." `
+                                'TarnwickValueNotFound' 'ObjectNotFound' $key.Path))
                 }
-                $names = $reg.RegEnumValues($key.Root, $key.SubKey, $v)
-                if ($null -eq $names) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)); continue }
-                foreach ($n in $names) { Get-TarnwickValueObject $reg $key ([string] $n) $v }
-            } catch {
-                if (-not (Get-TarnwickLibraryError $_)) { throw }
-                $PSCmdlet.WriteError((ConvertFrom-TarnwickComError $_ $key.Path))
+                return
             }
+            $names = $reg.RegEnumValues($key.Root, $key.SubKey, $v)
+            if ($null -eq $names) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)); return }
+            foreach ($n in $names) { Get-TarnwickValueObject $reg $key ([string] $n) $v }
         }
     }
 }
@@ -199,24 +195,21 @@ function Set-TarnwickRegistryValue {
     process {
         $v = Get-TarnwickView $View
         $valueName = [string] $Name
-        $key = Resolve-TarnwickKeyPath $Path $PSCmdlet
-        $data = ConvertTo-TarnwickData $Value
-        $valueType = $null
-        if ($Type) { $valueType = $script:ValueTypes[$Type] }
-        elseif ($data -is [uint64] -and $data -gt [uint32]::MaxValue) { $valueType = 'REG_QWORD' }
-        $what = "Set value '$valueName'"
-        if ($valueType) { $what += " ($valueType)" }
-        if (-not $PSCmdlet.ShouldProcess("$($key.Path) ($(Get-TarnwickViewText $v))", $what)) { return }
-        try {
+        Invoke-TarnwickForEachKey $Path $PSCmdlet {
+            param($key)
+            $data = ConvertTo-TarnwickData $Value
+            $valueType = $null
+            if ($Type) { $valueType = $script:ValueTypes[$Type] }
+            elseif ($data -is [uint64] -and $data -gt [uint32]::MaxValue) { $valueType = 'REG_QWORD' }
+            $what = "Set value '$valueName'"
+            if ($valueType) { $what += " ($valueType)" }
+            if (-not $PSCmdlet.ShouldProcess("$($key.Path) ($(Get-TarnwickViewText $v))", $what)) { return }
             if (-not $reg.RegWriteValue($key.Root, $key.SubKey, $valueName, $data, $valueType, $v)) {
                 $PSCmdlet.WriteError((New-TarnwickRefusal "Windows refused to write the value '$valueName' of $($key.Path)" `
                             'TarnwickWriteRefused' $key $v))
             } elseif ($PassThru) {
                 Get-TarnwickValueObject $reg $key $valueName $v
             }
-        } catch {
-            if (-not (Get-TarnwickLibraryError $_)) { throw }
-            $PSCmdlet.WriteError((ConvertFrom-TarnwickComError $_ $key.Path))
         }
     }
 }
@@ -252,25 +245,20 @@ function Remove-TarnwickRegistryValue {
     process {
         $v = Get-TarnwickView $View
         $valueName = [string] $Name
-        foreach ($p in $Path) {
-            $key = Resolve-TarnwickKeyPath $p $PSCmdlet
-            try {
-                if (-not $reg.RegValueExists($key.Root, $key.SubKey, $valueName, $v)) {
-                    if (-not $reg.RegKeyExists($key.Root, $key.SubKey, $v)) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)) }
-                    else {
-                        $PSCmdlet.WriteError((New-TarnwickErrorRecord "The key $($key.Path) has no value '$valueName'." `
-                                    'TarnwickValueNotFound' 'ObjectNotFound' $key.Path))
-                    }
-                    continue
+        Invoke-TarnwickForEachKey $Path $PSCmdlet {
+            param($key)
+            if (-not $reg.RegValueExists($key.Root, $key.SubKey, $valueName, $v)) {
+                if (-not $reg.RegKeyExists($key.Root, $key.SubKey, $v)) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)) }
+                else {
+                    $PSCmdlet.WriteError((New-TarnwickErrorRecord "The key $($key.Path) has no value '$valueName'." `
+                                'TarnwickValueNotFound' 'ObjectNotFound' $key.Path))
                 }
-                if (-not $PSCmdlet.ShouldProcess("$($key.Path) ($(Get-TarnwickViewText $v))", "Remove value '$valueName'")) { continue }
-                if (-not $reg.RegDeleteValue($key.Root, $key.SubKey, $valueName, $v)) {
-                    $PSCmdlet.WriteError((New-TarnwickRefusal "Windows refused to delete the value '$valueName' of $($key.Path)" `
-                                'TarnwickDeleteRefused' $key $v))
-                }
-            } catch {
-                if (-not (Get-TarnwickLibraryError $_)) { throw }
-                $PSCmdlet.WriteError((ConvertFrom-TarnwickComError $_ $key.Path))
+                return
+            }
+            if (-not $PSCmdlet.ShouldProcess("$($key.Path) ($(Get-TarnwickViewText $v))", "Remove value '$valueName'")) { return }
+            if (-not $reg.RegDeleteValue($key.Root, $key.SubKey, $valueName, $v)) {
+                $PSCmdlet.WriteError((New-TarnwickRefusal "Windows refused to delete the value '$valueName' of $($key.Path)" `
+                            'TarnwickDeleteRefused' $key $v))
             }
         }
     }
@@ -300,16 +288,11 @@ function Get-TarnwickRegistryKey {
     begin { $reg = Get-TarnwickObject Registry $PSCmdlet }
     process {
         $v = Get-TarnwickView $View
-        foreach ($p in $Path) {
-            $key = Resolve-TarnwickKeyPath $p $PSCmdlet
-            try {
-                $names = $reg.RegEnumKeys($key.Root, $key.SubKey, $v)
-                if ($null -eq $names) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)); continue }
-                foreach ($n in $names) { Get-TarnwickKeyObject $reg (Join-TarnwickKeyPath $key $n) $v }
-            } catch {
-                if (-not (Get-TarnwickLibraryError $_)) { throw }
-                $PSCmdlet.WriteError((ConvertFrom-TarnwickComError $_ $key.Path))
-            }
+        Invoke-TarnwickForEachKey $Path $PSCmdlet {
+            param($key)
+            $names = $reg.RegEnumKeys($key.Root, $key.SubKey, $v)
+            if ($null -eq $names) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)); return }
+            foreach ($n in $names) { Get-TarnwickKeyObject $reg (Join-TarnwickKeyPath $key $n) $v }
         }
     }
 }
@@ -396,29 +379,24 @@ function Remove-TarnwickRegistryKey {
     begin { $reg = Get-TarnwickObject Registry $PSCmdlet }
     process {
         $v = Get-TarnwickView $View
-        foreach ($p in $Path) {
-            $key = Resolve-TarnwickKeyPath $p $PSCmdlet
-            try {
-                $subKeys = $reg.RegEnumKeys($key.Root, $key.SubKey, $v)
-                if ($null -eq $subKeys -and -not $reg.RegKeyExists($key.Root, $key.SubKey, $v)) {
-                    $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v))
-                    continue
-                }
-                if (-not $Recurse -and $null -ne $subKeys -and @($subKeys).Count -gt 0) {
-                    $PSCmdlet.WriteError((New-TarnwickErrorRecord "The key $($key.Path) has subkeys: -Recurse deletes them with it." `
-                                'TarnwickKeyHasSubKeys' 'InvalidOperation' $key.Path))
-                    continue
-                }
-                $what = 'Remove key'
-                if ($Recurse) { $what = 'Remove key and everything below it' }
-                if (-not $PSCmdlet.ShouldProcess("$($key.Path) ($(Get-TarnwickViewText $v))", $what)) { continue }
-                if (-not $reg.RegDeleteKey($key.Root, $key.SubKey, [bool] $Recurse, $v)) {
-                    $PSCmdlet.WriteError((New-TarnwickRefusal "Windows refused to delete the key $($key.Path) (what it refused stays)" `
-                                'TarnwickDeleteRefused' $key $v))
-                }
-            } catch {
-                if (-not (Get-TarnwickLibraryError $_)) { throw }
-                $PSCmdlet.WriteError((ConvertFrom-TarnwickComError $_ $key.Path))
+        Invoke-TarnwickForEachKey $Path $PSCmdlet {
+            param($key)
+            $subKeys = $reg.RegEnumKeys($key.Root, $key.SubKey, $v)
+            if ($null -eq $subKeys -and -not $reg.RegKeyExists($key.Root, $key.SubKey, $v)) {
+                $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v))
+                return
+            }
+            if (-not $Recurse -and $null -ne $subKeys -and @($subKeys).Count -gt 0) {
+                $PSCmdlet.WriteError((New-TarnwickErrorRecord "The key $($key.Path) has subkeys: -Recurse deletes them with it." `
+                            'TarnwickKeyHasSubKeys' 'InvalidOperation' $key.Path))
+                return
+            }
+            $what = 'Remove key'
+            if ($Recurse) { $what = 'Remove key and everything below it' }
+            if (-not $PSCmdlet.ShouldProcess("$($key.Path) ($(Get-TarnwickViewText $v))", $what)) { return }
+            if (-not $reg.RegDeleteKey($key.Root, $key.SubKey, [bool] $Recurse, $v)) {
+                $PSCmdlet.WriteError((New-TarnwickRefusal "Windows refused to delete the key $($key.Path) (what it refused stays)" `
+                            'TarnwickDeleteRefused' $key $v))
             }
         }
     }
@@ -450,9 +428,9 @@ function Copy-TarnwickRegistryKey {
     begin { $reg = Get-TarnwickObject Registry $PSCmdlet }
     process {
         $v = Get-TarnwickView $View
-        $key = Resolve-TarnwickKeyPath $Path $PSCmdlet
-        $to = Resolve-TarnwickKeyPath $Destination $PSCmdlet
-        try {
+        Invoke-TarnwickForEachKey $Path $PSCmdlet {
+            param($key)
+            $to = Resolve-TarnwickKeyPath $Destination $PSCmdlet
             if (-not $reg.RegKeyExists($key.Root, $key.SubKey, $v)) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)); return }
             if (-not $PSCmdlet.ShouldProcess("$($to.Path) ($(Get-TarnwickViewText $v))", "Copy $($key.Path) to")) { return }
             if (-not $reg.RegCopyKey($key.Root, $key.SubKey, $to.Root, $to.SubKey, $v)) {
@@ -461,9 +439,6 @@ function Copy-TarnwickRegistryKey {
             } elseif ($PassThru) {
                 Get-TarnwickKeyObject $reg $to $v
             }
-        } catch {
-            if (-not (Get-TarnwickLibraryError $_)) { throw }
-            $PSCmdlet.WriteError((ConvertFrom-TarnwickComError $_ $key.Path))
         }
     }
 }
@@ -501,23 +476,18 @@ function Find-TarnwickRegistry {
     }
     process {
         $v = Get-TarnwickView $View
-        foreach ($p in $Path) {
-            $key = Resolve-TarnwickKeyPath $p $PSCmdlet
-            try {
-                $found = $reg.RegFind($key.Root, $key.SubKey, $Pattern, $places, $v)
-                if ($null -eq $found) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)); continue }
-                foreach ($m in $found) {
-                    $at = $key.Root
-                    if ($m[0]) { $at = $key.Root + '\' + $m[0] }
-                    $valueName = $null
-                    if ($m[2] -ne 'Key') { $valueName = [string] $m[1] }
-                    [pscustomobject] @{
-                        PSTypeName = 'Tarnwick.RegistryMatch'; Path = $at; ValueName = $valueName; Match = [string] $m[2]; View = $v
-                    }
+        Invoke-TarnwickForEachKey $Path $PSCmdlet {
+            param($key)
+            $found = $reg.RegFind($key.Root, $key.SubKey, $Pattern, $places, $v)
+            if ($null -eq $found) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)); return }
+            foreach ($m in $found) {
+                $at = $key.Root
+                if ($m[0]) { $at = $key.Root + '\' + $m[0] }
+                $valueName = $null
+                if ($m[2] -ne 'Key') { $valueName = [string] $m[1] }
+                [pscustomobject] @{
+                    PSTypeName = 'Tarnwick.RegistryMatch'; Path = $at; ValueName = $valueName; Match = [string] $m[2]; View = $v
                 }
-            } catch {
-                if (-not (Get-TarnwickLibraryError $_)) { throw }
-                $PSCmdlet.WriteError((ConvertFrom-TarnwickComError $_ $key.Path))
             }
         }
     }
@@ -550,8 +520,8 @@ function Export-TarnwickRegistryKey {
     }
     process {
         $v = Get-TarnwickView $View
-        $key = Resolve-TarnwickKeyPath $Path $PSCmdlet
-        try {
+        Invoke-TarnwickForEachKey $Path $PSCmdlet {
+            param($key)
             if (-not $reg.RegKeyExists($key.Root, $key.SubKey, $v)) { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)); return }
             if (-not $PSCmdlet.ShouldProcess($file, "Export $($key.Path) ($(Get-TarnwickViewText $v)) to")) { return }
             if ($reg.RegExportKey($key.Root, $key.SubKey, $file, $v)) {
@@ -561,9 +531,6 @@ function Export-TarnwickRegistryKey {
                             'written, or a key below it cannot be read, has a line break in its name or lies deeper than 512 levels).') `
                             'TarnwickExportFailed' 'WriteError' $key.Path))
             }
-        } catch {
-            if (-not (Get-TarnwickLibraryError $_)) { throw }
-            $PSCmdlet.WriteError((ConvertFrom-TarnwickComError $_ $key.Path))
         }
     }
 }
@@ -657,27 +624,22 @@ function Get-TarnwickRegistryAccess {
     begin { $reg = Get-TarnwickObject Registry $PSCmdlet }
     process {
         $v = Get-TarnwickView $View
-        foreach ($p in $Path) {
-            $key = Resolve-TarnwickKeyPath $p $PSCmdlet
-            try {
-                if ($Test) {
-                    $allowed = [bool] $reg.RegCheckAccess($key.Root, $key.SubKey, $Test, $v)
-                    if ($allowed -or $reg.RegKeyExists($key.Root, $key.SubKey, $v)) { $allowed }
-                    else { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)) }
-                    continue
-                }
-                $sddl = $reg.RegGetSecurity($key.Root, $key.SubKey, $v)
-                if ($sddl) {
-                    [pscustomobject] @{ PSTypeName = 'Tarnwick.RegistryAccess'; Path = $key.Path; Sddl = [string] $sddl; View = $v }
-                } elseif (-not $reg.RegKeyExists($key.Root, $key.SubKey, $v)) {
-                    $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v))
-                } else {
-                    $PSCmdlet.WriteError((New-TarnwickErrorRecord "The security of $($key.Path) cannot be read." `
-                                'TarnwickSecurityNotRead' 'PermissionDenied' $key.Path))
-                }
-            } catch {
-                if (-not (Get-TarnwickLibraryError $_)) { throw }
-                $PSCmdlet.WriteError((ConvertFrom-TarnwickComError $_ $key.Path))
+        Invoke-TarnwickForEachKey $Path $PSCmdlet {
+            param($key)
+            if ($Test) {
+                $allowed = [bool] $reg.RegCheckAccess($key.Root, $key.SubKey, $Test, $v)
+                if ($allowed -or $reg.RegKeyExists($key.Root, $key.SubKey, $v)) { $allowed }
+                else { $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v)) }
+                return
+            }
+            $sddl = $reg.RegGetSecurity($key.Root, $key.SubKey, $v)
+            if ($sddl) {
+                [pscustomobject] @{ PSTypeName = 'Tarnwick.RegistryAccess'; Path = $key.Path; Sddl = [string] $sddl; View = $v }
+            } elseif (-not $reg.RegKeyExists($key.Root, $key.SubKey, $v)) {
+                $PSCmdlet.WriteError((New-TarnwickKeyNotFound $key $v))
+            } else {
+                $PSCmdlet.WriteError((New-TarnwickErrorRecord "The security of $($key.Path) cannot be read." `
+                            'TarnwickSecurityNotRead' 'PermissionDenied' $key.Path))
             }
         }
     }

@@ -175,6 +175,22 @@ function ConvertFrom-TarnwickComError {
     New-Object System.Management.Automation.ErrorRecord $failure.Exception, "TarnwickError$($failure.Number)", $category, $Target
 }
 
+# Runs $Body with the key of each path, as the registry cmdlets' process
+# blocks do: a failed library call becomes that path's error and the next
+# path follows; any other error goes on up. In $Body, return ends the work
+# on that key.
+function Invoke-TarnwickForEachKey {
+    param([string[]] $Path, $Cmdlet, [scriptblock] $Body)
+    foreach ($p in $Path) {
+        $key = Resolve-TarnwickKeyPath $p $Cmdlet
+        try { & $Body $key }
+        catch {
+            if (-not (Get-TarnwickLibraryError $_)) { throw }
+            $Cmdlet.WriteError((ConvertFrom-TarnwickComError $_ $key.Path))
+        }
+    }
+}
+
 # Windows refused a change: access denied when the key may not be written,
 # a write error otherwise.
 function New-TarnwickRefusal {
